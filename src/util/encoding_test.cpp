@@ -1,0 +1,26 @@
+#include "util/encoding.h"
+
+#include <gtest/gtest.h>
+
+TEST(Utf8, RoundTripsTextOutsideAscii) {
+  const std::wstring text = L"A\u00E9\u20AC\U0001F600z";
+  EXPECT_EQ(ToUtf8(text), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
+  EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
+}
+
+TEST(Utf8, StopsAtAnEmbeddedNulWhenEncoding) {
+  EXPECT_EQ(ToUtf8(std::wstring(L"ab\0cd", 5)), "ab");
+  EXPECT_EQ(ToUtf8(L""), "");
+}
+
+TEST(Utf8, DecodesEveryByteAndReplacesMalformedOnes) {
+  EXPECT_EQ(FromUtf8(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+  EXPECT_EQ(FromUtf8("\xEF\xBB"), L"\uFFFD");  // incomplete sequence
+  EXPECT_EQ(FromUtf8(""), L"");
+}
+
+TEST(Utf8, DropsOneLeadingByteOrderMark) {
+  EXPECT_EQ(WithoutUtf8Bom("\xEF\xBB\xBF\xEF\xBB\xBF" "A"), "\xEF\xBB\xBF" "A");
+  EXPECT_EQ(WithoutUtf8Bom("\xEF\xBB"), "\xEF\xBB");
+  EXPECT_EQ(WithoutUtf8Bom("A\xEF\xBB\xBF"), "A\xEF\xBB\xBF");
+}
