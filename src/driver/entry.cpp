@@ -5,8 +5,9 @@
 #include "driver/constants.h"
 #include "driver/elevation.h"
 #include "driver/exit_codes.h"
-#include "driver/flows.h"
+#include "driver/install_flow.h"
 #include "driver/service_presence.h"
+#include "driver/update_flow.h"
 #include "log/setup_log.h"
 
 namespace {

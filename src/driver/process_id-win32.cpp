@@ -1,0 +1,5 @@
+#include <windows.h>
+
+#include "driver/process_id.h"
+
+uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
