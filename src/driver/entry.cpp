@@ -6,6 +6,7 @@
 #include "driver/elevation.h"
 #include "driver/exit_codes.h"
 #include "driver/install_flow.h"
+#include "driver/run_lock.h"
 #include "driver/service_presence.h"
 #include "driver/update_flow.h"
 #include "log/setup_log.h"
@@ -39,9 +40,13 @@ int RunSetup(SetupLog& log) {
   if (!IsRunningAsAdministrator()) {
     return RelaunchElevated(log) ? exit_code::kElevationRequested : exit_code::kElevationRefused;
   }
+  RunLock lock = AcquireRunLock(log);
+  int exitCode;
   try {
-    return ServiceExists(kServiceName) ? RunUpdate(log) : RunInstallation(log);
+    exitCode = ServiceExists(kServiceName) ? RunUpdate(log) : RunInstallation(log);
   } catch (...) {
-    return ReportUnhandledException(log, std::current_exception());
+    exitCode = ReportUnhandledException(log, std::current_exception());
   }
+  ReleaseRunLock(lock);
+  return exitCode;
 }

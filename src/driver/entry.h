@@ -5,8 +5,8 @@
 
 class SetupLog;
 
-// Start-up after the log exists: administrator test (relaunching elevated without it),
-// then the update or installation flow inside the handler for escaping exceptions.
+// Start-up after the log exists: administrator test (relaunching elevated without it), the
+// run lock, then the update or installation flow inside the handler for escaping exceptions.
 int RunSetup(SetupLog& log);
 
 // Logs an exception that escaped a flow as "Unhandled exception: ..." and gives 99.
