@@ -3,6 +3,7 @@
 #include "config/agent_config.h"
 #include "driver/constants.h"
 #include "driver/exit_codes.h"
+#include "driver/folder_access.h"
 #include "log/console.h"
 #include "log/setup_log.h"
 #include "package/deploy.h"
@@ -38,6 +39,7 @@ int RunInstallation(SetupLog& log) {
 
   const std::wstring installFolder = kDefaultInstallFolder;
   EnsureDirectory(installFolder);
+  SecureInstallFolder(installFolder, log);
   const std::wstring workFolder = JoinPath(installFolder, L"_update_temp");
   std::wstring payloadRoot;
 
@@ -52,6 +54,7 @@ int RunInstallation(SetupLog& log) {
   if (!CreateAgentConfig(installFolder, key, secret, log)) {
     return exit_code::kInstallConfigFailed;
   }
+  SecureAgentConfig(installFolder, log);
   if (!WriteLocalLinkFile(installFolder, *link)) {
     log.Error(L"Cannot write local pkglink.txt.");
     return exit_code::kInstallLinkFileFailed;

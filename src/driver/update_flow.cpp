@@ -3,6 +3,7 @@
 #include "config/agent_config.h"
 #include "driver/constants.h"
 #include "driver/exit_codes.h"
+#include "driver/folder_access.h"
 #include "driver/process_id.h"
 #include "log/setup_log.h"
 #include "package/deploy.h"
@@ -49,6 +50,7 @@ int RunUpdate(SetupLog& log) {
   const std::wstring installFolder = ResolveInstallFolder();
   log.Info(L"Service found. Installation folder: " + installFolder);
   EnsureDirectory(installFolder);
+  SecureInstallFolder(installFolder, log);
   EnsureUpdaterCopy(installFolder, log);
 
   const std::optional<std::wstring> link = GetRemotePackageLink(log);
@@ -91,6 +93,7 @@ int RunUpdate(SetupLog& log) {
   if (!MergeAgentConfig(installFolder, payloadRoot, log)) {
     return exit_code::kUpdateConfigMergeFailed;
   }
+  SecureAgentConfig(installFolder, log);
   if (!WriteLocalLinkFile(installFolder, *link)) {
     log.Error(L"Cannot update local pkglink.txt.");
     return exit_code::kUpdateLinkFileFailed;

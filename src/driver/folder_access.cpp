@@ -1,0 +1,21 @@
+#include "driver/folder_access.h"
+
+#include "driver/constants.h"
+#include "log/setup_log.h"
+#include "util/access_control.h"
+#include "util/path.h"
+
+void SecureInstallFolder(const std::wstring& installFolder, SetupLog& log) {
+  std::wstring reason;
+  if (!ProtectInstallFolder(installFolder, &reason)) {
+    log.Warn(L"Cannot protect installation folder " + installFolder + L": " + reason);
+  }
+}
+
+void SecureAgentConfig(const std::wstring& installFolder, SetupLog& log) {
+  const std::wstring configPath = JoinPath(installFolder, kConfigFileName);
+  std::wstring reason;
+  if (!RestrictToAdministrators(configPath, &reason)) {
+    log.Warn(L"Cannot restrict access to " + configPath + L": " + reason);
+  }
+}
