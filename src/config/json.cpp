@@ -216,22 +216,10 @@ bool JsonParser::ParseNumber(JsonValue& out) {
   return true;
 }
 
-// Drops leading zeros of a printed exponent beyond two digits ("1e-005" becomes "1e-05"),
-// whichever C runtime printed it.
-void NormalizeExponent(std::wstring& numeral) {
-  const size_t e = numeral.find(L'e');
-  if (e == std::wstring::npos) return;
-  size_t digits = e + 1;
-  if (digits < numeral.size() && (numeral[digits] == L'+' || numeral[digits] == L'-')) ++digits;
-  while (numeral.size() - digits > 2 && numeral[digits] == L'0') numeral.erase(digits, 1);
-}
-
 std::wstring Printed(const wchar_t* format, double d) {
   wchar_t buffer[64];
   const int n = std::swprintf(buffer, sizeof buffer / sizeof buffer[0], format, d);
-  std::wstring numeral(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-  NormalizeExponent(numeral);
-  return numeral;
+  return std::wstring(buffer, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
 void WriteNumber(double d, std::wstring& out) {
