@@ -20,7 +20,7 @@ orvane_wine_prefix_ready() {
 # A persistent wineserver and one warm start, with every stream redirected, so that Wine's
 # background processes never hold a test's output pipe open.
 orvane_wineserver_start() {
-  wineserver -p </dev/null >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 

@@ -1,0 +1,132 @@
+#include "config/agent_config.h"
+
+#include "log/setup_log.h"
+#include "util/file.h"
+#include "util/path.h"
+#include "util/text.h"
+
+namespace {
+
+const wchar_t kConfigName[] = L"appsettings.json";
+const wchar_t kTemplateName[] = L"appsettings.template.json";
+
+}  // namespace
+
+std::optional<std::wstring> FindConfigTemplate(const std::wstring& folder) {
+  const std::wstring app = JoinPath(folder, kConfigName);
+  if (IsRegularFile(app)) return app;
+  const std::wstring tmpl = JoinPath(folder, kTemplateName);
+  if (IsRegularFile(tmpl)) return tmpl;
+  return std::nullopt;
+}
+
+std::vector<JsonPath> LoadForcePaths(const JsonValue& newConfig, SetupLog& log) {
+  std::vector<JsonPath> paths;
+  for (const std::wstring& entry : StringListAt(newConfig, {L"Setup", L"ForceReplace"})) {
+    JsonPath parts = SplitConfigPath(TrimText(entry));
+    if (parts.empty()) continue;
+    // Only these two spellings are refused; SETUP.x loads but can never match, since the
+    // merge drops every root setup member.
+    if (parts.front() == L"Setup" || parts.front() == L"setup") {
+      log.Warn(L"Ignoring invalid force path under Setup metadata: " + entry);
+      continue;
+    }
+    paths.push_back(std::move(parts));
+    log.Info(L"Config force replace path loaded from package appsettings.json: " + entry);
+  }
+  return paths;
+}
+
+JsonValue WithoutSetupMetadata(JsonValue config) {
+  RemoveMember(config, L"Setup");
+  return config;
+}
+
+bool CreateAgentConfig(const std::wstring& installFolder, const std::wstring& key,
+                       const std::wstring& secret, SetupLog& log) {
+  const std::wstring configPath = JoinPath(installFolder, kConfigName);
+  std::optional<std::wstring> text = ReadTextFile(configPath);
+  if (!text) {
+    const std::optional<std::wstring> templatePath = FindConfigTemplate(installFolder);
+    if (templatePath) {
+      log.Warn(L"appsettings.json was not found. Creating it from package config template.");
+      text = ReadTextFile(*templatePath);
+    }
+  }
+
+  JsonValue root = JsonObject();
+  if (text) {
+    std::wstring error;
+    std::optional<JsonValue> parsed = ParseJson(*text, &error);
+    if (!parsed) {
+      log.Error(L"Cannot parse package appsettings config: " + error);
+      return false;
+    }
+    root = std::move(*parsed);
+  }
+
+  // The key and secret go into the file only, never into the log.
+  SetStringAtPath(root, {L"FarmConfig", L"ApiKey"}, key);
+  SetStringAtPath(root, {L"FarmConfig", L"ApiSecret"}, secret);
+  RemoveMember(root, L"Setup");
+
+  if (!WriteTextFile(configPath, WriteJson(root, 2))) {
+    log.Error(L"Cannot write appsettings.json.");
+    return false;
+  }
+  log.Info(
+      L"Key/Secret were saved to appsettings.json under FarmConfig.ApiKey and "
+      L"FarmConfig.ApiSecret.");
+  return true;
+}
+
+bool MergeAgentConfig(const std::wstring& installFolder, const std::wstring& payloadRoot,
+                      SetupLog& log) {
+  const std::wstring currentPath = JoinPath(installFolder, kConfigName);
+  const std::optional<std::wstring> newConfigPath = FindConfigTemplate(payloadRoot);
+  if (!newConfigPath) {
+    log.Error(L"No new config template was found in package.");
+    return false;
+  }
+  const std::optional<std::wstring> newText = ReadTextFile(*newConfigPath);
+  if (!newText) {
+    log.Error(L"Cannot read new config template.");
+    return false;
+  }
+  std::wstring error;
+  const std::optional<JsonValue> newConfig = ParseJson(*newText, &error);
+  if (!newConfig) {
+    log.Error(L"Cannot parse new config template: " + error);
+    return false;
+  }
+
+  const std::optional<std::wstring> currentText = ReadTextFile(currentPath);
+  const std::vector<JsonPath> forcePaths = LoadForcePaths(*newConfig, log);
+  const JsonValue newConfigWithoutInstallerMetadata = WithoutSetupMetadata(*newConfig);
+
+  if (!currentText) {
+    log.Warn(
+        L"Current appsettings.json not found. Creating it from package template without "
+        L"installer-only Setup metadata.");
+    return WriteTextFile(currentPath, WriteJson(newConfigWithoutInstallerMetadata, 2));
+  }
+
+  const std::optional<JsonValue> currentConfig = ParseJson(*currentText, &error);
+  if (!currentConfig) {
+    log.Error(L"Cannot parse current appsettings.json: " + error);
+    return false;
+  }
+
+  JsonValue merged = MergeConfig(*currentConfig, *newConfig, forcePaths);
+  RemoveMember(merged, L"Setup");
+
+  if (!WriteTextFile(currentPath, WriteJson(merged, 2))) {
+    log.Error(L"Cannot write merged appsettings.json.");
+    return false;
+  }
+  log.Info(
+      L"appsettings.json merged: new keys added, removed keys deleted, existing values "
+      L"preserved; Setup.ForceReplace paths were applied and Setup metadata was not written to "
+      L"client config.");
+  return true;
+}
