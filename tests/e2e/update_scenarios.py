@@ -1,0 +1,198 @@
+"""Update of an installed agent, end to end: a first installation by the real
+Orvane.Setup.exe, then a newer package published on the local update hosts."""
+import json
+import os
+import shutil
+
+from e2e import (BOM, RUNNING, SERVICE, check, config_of, expect_exit, expect_lines, main)
+
+TEMPLATE_V1 = {
+    "FarmConfig": {"ApiKey": "", "ApiSecret": "", "Endpoint": "https://farm.example/v1"},
+    "Logging": {"Level": "Information", "Retired": True},
+    "Sampling": {"IntervalSeconds": 60},
+}
+# Adds Features, forces Logging.Level and FarmConfig.Endpoint, drops Logging.Retired.
+TEMPLATE_V2 = {
+    "FarmConfig": {"ApiKey": "<your key>", "ApiSecret": "<your secret>",
+                   "Endpoint": "https://farm.example/v2"},
+    "Features": {"Inventory": True},
+    "Logging": {"Level": "Warning"},
+    "Sampling": {"IntervalSeconds": 30},
+    "Setup": {"ForceReplace": ["Logging.Level", " farmconfig.endpoint "]},
+}
+START = ["[INFO] Orvane.Setup started."]
+
+
+def install_v1(run):
+    link = run.publish_package("agent-1.0.zip", {
+        "appsettings.json": json.dumps(TEMPLATE_V1), "agent-data.txt": "version 1\n",
+        "retired.txt": "only in version 1\n"})
+    code, lines, _ = run.setup(b"KEY-1\nSECRET-1\n")
+    expect_exit(code, 0, lines)
+    check(run.service()["state"] == RUNNING, "installed agent not running")
+    return link
+
+
+def v2_files():
+    return {"appsettings.template.json": json.dumps(TEMPLATE_V2),
+            "agent-data.txt": "version 2\n",
+            "pkglink.txt": "must not be copied\n",
+            "logs/package.log": "package logs must not be copied\n",
+            "data/cache/seed.bin": b"\x01\x02",
+            "Updater.exe": b"not the setup program",
+            "bin/new.dll": b"new in version 2"}
+
+
+def expect_up_to_date(run, link):
+    code, lines, _ = run.setup(b"")
+    expect_exit(code, 0, lines)
+    expect_lines(lines, START + ["[INFO] Service found. Installation folder: C:\\Orvaner",
+                                 "[INFO] Already up to date. No action required."])
+    zips = [d for d in run.downloads() if d.endswith(".zip")]
+    check(zips == ["primary.orvane.test /Upgrade/agent-1.0.zip"], f"packages fetched: {zips}")
+    check(run.service()["state"] == RUNNING, "service touched")
+
+
+def scenario_up_to_date(run):
+    link = install_v1(run)
+    local = "C:\\Orvaner\\pkglink.txt"
+    for text in (link.upper(), f"  {link}  \r\n\r\n", link + "\n"):
+        with open(run.path(local), "wb") as f:
+            f.write(BOM + text.encode())
+        expect_up_to_date(run, link)
+    # An empty local link is never up to date.
+    with open(run.path(local), "wb") as f:
+        f.write(BOM + b"  \r\n")
+    run.net.fault("primary", "/Upgrade/agent-1.0.zip", "status 503")
+    code, lines, _ = run.setup(b"")
+    expect_exit(code, 4, lines)
+    expect_lines(lines, ["[INFO] New package detected. Starting update."])
+
+
+def scenario_new_package(run):
+    install_v1(run)
+    os.makedirs(run.path("C:\\Orvaner\\logs"))
+    open(run.path("C:\\Orvaner\\logs\\agent.log"), "w").write("agent's own log\n")
+    os.makedirs(run.path("C:\\Orvaner\\data"))
+    open(run.path("C:\\Orvaner\\data\\state.db"), "w").write("agent state\n")
+    updater = run.read("C:\\Orvaner\\Updater.exe")
+
+    link = run.publish_package("agent-2.0.zip", v2_files())
+    code, lines, _ = run.setup(b"")
+    expect_exit(code, 0, lines)
+    expect_lines(lines, START + [
+        "[INFO] Service found. Installation folder: C:\\Orvaner",
+        "[INFO] New package detected. Starting update.",
+        f"[INFO] Downloading package: {link}",
+        "[INFO] Extracting package...",
+        "[INFO] Config force replace path loaded from package appsettings.json: Logging.Level",
+        "[INFO] Config force replace path loaded from package appsettings.json:  farmconfig.endpoint ",
+        "[INFO] appsettings.json merged: new keys added, removed keys deleted, existing values "
+        "preserved; Setup.ForceReplace paths were applied and Setup metadata was not written to "
+        "client config.",
+        "[INFO] Update finished successfully."])
+
+    check(run.read("C:\\Orvaner\\agent-data.txt") == b"version 2\n", "file not replaced")
+    check(run.read("C:\\Orvaner\\bin\\new.dll") == b"new in version 2", "new file missing")
+    check(run.read("C:\\Orvaner\\retired.txt") == b"only in version 1\n", "old file removed")
+    check(run.read("C:\\Orvaner\\logs\\agent.log") == b"agent's own log\n", "logs touched")
+    check(not run.exists("C:\\Orvaner\\logs\\package.log"), "package logs copied")
+    check(not run.exists("C:\\Orvaner\\data\\cache"), "package data copied")
+    check(run.read("C:\\Orvaner\\Updater.exe") == updater, "Updater.exe replaced")
+    check(run.read("C:\\Orvaner\\pkglink.txt") == BOM + link.encode() + b"\n", "new link not recorded")
+    config = config_of(run.read("C:\\Orvaner\\appsettings.json"))
+    check(config == {
+        "FarmConfig": {"ApiKey": "KEY-1", "ApiSecret": "SECRET-1",
+                       "Endpoint": "https://farm.example/v2"},
+        "Features": {"Inventory": True},
+        "Logging": {"Level": "Warning"},
+        "Sampling": {"IntervalSeconds": 60},
+    }, f"merged configuration: {config}")
+    check(run.service()["state"] == RUNNING, "service not running after the update")
+
+
+def scenario_rofs_package(run):
+    install_v1(run)
+    os.makedirs(run.path("C:\\Orvaner\\logs"))
+    open(run.path("C:\\Orvaner\\logs\\agent.log"), "w").write("old log\n")
+    link = run.publish_package("agent-2.0-rofs.ZIP", v2_files())
+    code, lines, _ = run.setup(b"")
+    expect_exit(code, 0, lines)
+    expect_lines(lines, START + [
+        "[INFO] New ROFS package detected. Starting clean-folder update.",
+        "[WARN] ROFS package detected. Cleaning installation folder before replacement; only "
+        "appsettings.json and Updater.exe are preserved.",
+        "[INFO] Update finished successfully."])
+    check(not run.exists("C:\\Orvaner\\retired.txt"), "old file survived the clean-up")
+    check(not run.exists("C:\\Orvaner\\logs\\agent.log"), "old logs survived the clean-up")
+    check(run.read("C:\\Orvaner\\logs\\package.log") == b"package logs must not be copied\n",
+          "a ROFS package's logs folder is deployed")
+    check(run.read("C:\\Orvaner\\Updater.exe") == open(run.setup_exe, "rb").read(), "Updater.exe")
+    farm = config_of(run.read("C:\\Orvaner\\appsettings.json"))["FarmConfig"]
+    check(farm["ApiKey"] == "KEY-1", f"key lost: {farm}")
+    check(run.read("C:\\Orvaner\\pkglink.txt") == BOM + link.encode() + b"\n", "new link")
+    check(run.service()["state"] == RUNNING, "service not running")
+
+
+def scenario_package_only_on_fallback(run):
+    install_v1(run)
+    path = run.package("agent-2.0.zip", v2_files())
+    run.net.publish_file("fallback", "/Upgrade/agent-2.0.zip", path)
+    link = run.net.url("primary", "/Upgrade/agent-2.0.zip")
+    run.net.publish("primary", "/Upgrade/pkglink.txt", link + "\n")
+    code, lines, _ = run.setup(b"")
+    expect_exit(code, 0, lines)
+    expect_lines(lines, START + [
+        "[WARN] Primary download failed or timed out. Trying fallback URL. Reason: HTTP status is "
+        "not success: 404",
+        "[INFO] Package downloaded from fallback URL: "
+        + run.net.url("fallback", "/Upgrade/agent-2.0.zip"),
+        "[INFO] Update finished successfully."])
+    check(run.read("C:\\Orvaner\\agent-data.txt") == b"version 2\n", "not updated")
+
+
+def scenario_failed_preparation(run):
+    old_link = install_v1(run)
+    run.net.publish("primary", "/Upgrade/agent-2.0.zip", b"this is not a zip archive")
+    run.net.publish("primary", "/Upgrade/pkglink.txt", run.net.url("primary", "/Upgrade/agent-2.0.zip"))
+    code, lines, _ = run.setup(b"")
+    expect_exit(code, 4, lines)
+    expect_lines(lines, START + ["[ERROR] Extraction failed: Shell cannot open ZIP archive."])
+    check(run.service()["state"] == RUNNING, "service stopped by a failed preparation")
+    check(run.read("C:\\Orvaner\\pkglink.txt") == BOM + old_link.encode() + b"\n", "link changed")
+    check(run.read("C:\\Orvaner\\agent-data.txt") == b"version 1\n", "files changed")
+
+
+def scenario_service_in_other_folder(run):
+    install_v1(run)
+    run.svcctl("stop", SERVICE)
+    run.svcctl("delete", SERVICE)
+    shutil.copytree(run.path("C:\\Orvaner"), run.path("C:\\Agent Home"))
+    run.svcctl("create", SERVICE, '"C:\\Agent Home\\OrvaneCloudMonitorAgent.exe" --console')
+    run.svcctl("start", SERVICE)
+    link = run.publish_package("agent-2.0.zip", v2_files())
+    code, lines, _ = run.setup(b"")
+    expect_exit(code, 0, lines)
+    expect_lines(lines, START + ["[INFO] Service found. Installation folder: C:\\Agent Home",
+                                 "[INFO] Update finished successfully."])
+    check(run.read("C:\\Agent Home\\agent-data.txt") == b"version 2\n", "other folder not updated")
+    check(run.read("C:\\Agent Home\\pkglink.txt") == BOM + link.encode() + b"\n", "link")
+    check(run.read("C:\\Orvaner\\agent-data.txt") == b"version 1\n", "C:\\Orvaner touched")
+    check(run.service()["state"] == RUNNING, "service not running")
+
+
+def scenario_updater_runs_update(run):
+    install_v1(run)
+    link = run.publish_package("agent-2.0.zip", v2_files())
+    code, lines, _ = run.setup(b"", program=run.path("C:\\Orvaner\\Updater.exe"))
+    expect_exit(code, 0, lines)
+    expect_lines(lines, START + ["[INFO] Service found. Installation folder: C:\\Orvaner",
+                                 "[INFO] New package detected. Starting update.",
+                                 "[INFO] Update finished successfully."])
+    check(not any("Updater.exe" in line for line in lines), "Updater.exe copied over itself")
+    check(run.read("C:\\Orvaner\\pkglink.txt") == BOM + link.encode() + b"\n", "link")
+    check(run.read("C:\\Orvaner\\agent-data.txt") == b"version 2\n", "not updated")
+
+
+if __name__ == "__main__":
+    main(globals())
