@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The main job, end to end: sets up everything, then installs the agent with Orvane.Setup.exe
+# under Wine from local update hosts and updates it with Updater.exe (scripts/demo.py).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${ORVANE_BUILD_DIR:-$root/build}
+
+bash "$root/scripts/setup-deps.sh"
+bash "$root/scripts/configure.sh" "$build"
+source "$root/scripts/wine-env.sh" "$build"
+orvane_wine_prefix_ready
+
+/usr/bin/python3 "$root/scripts/demo.py" --build-dir "$build" </dev/null
