@@ -1,0 +1,1 @@
+#include "service/legacy_cleanup.h"
