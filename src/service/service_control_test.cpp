@@ -209,6 +209,22 @@ TEST(ServiceOperations, ARefusedStopGivesTheControlServiceReason) {
   EXPECT_TRUE(ServiceExists(kName));  // not deleted
 }
 
+// The agent as the installation registers it: a quoted path without arguments, its behaviour
+// chosen by the file beside it.
+TEST(ServiceOperations, AnInstalledAgentTakesItsBehaviourFromTheFileBesideIt) {
+  TestFolder dir;  // outlives the service, whose exe lies in it
+  const std::wstring agent = dir / L"OrvaneCloudMonitorAgent.exe";
+  ASSERT_TRUE(CopyFileW(TestAgentExe().c_str(), agent.c_str(), FALSE));
+  WriteBytes(dir / L"agent-behaviour.txt", "refuse-stop\r\n");
+  ServiceNameGuard guard(kName);
+  ASSERT_TRUE(InstallService(kName, kName, agent, nullptr));
+
+  EXPECT_TRUE(StartServiceAndWait(kName, nullptr));
+  std::wstring reason;
+  EXPECT_FALSE(StopServiceAndWait(kName, &reason));
+  ExpectErrorReason(reason, L"ControlService stop failed.", ERROR_INVALID_SERVICE_CONTROL);
+}
+
 TEST(StopAndDeleteService, StopsAndDeletesARunningOrStoppedService) {
   for (bool running : {true, false}) {
     SCOPED_TRACE(running ? "running" : "stopped");

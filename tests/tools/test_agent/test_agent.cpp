@@ -72,9 +72,9 @@ DWORD WINAPI Handler(DWORD control, DWORD, void*, void*) {
 }
 
 void WINAPI ServiceMain(DWORD argc, wchar_t** argv) {
+  g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   g_statusHandle = RegisterServiceCtrlHandlerExW(argc > 0 ? argv[0] : L"", Handler, nullptr);
   if (g_statusHandle == nullptr) return;
-  g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   if (g_behaviour == Behaviour::kStartPending) {
     Report(SERVICE_START_PENDING, 0, 3000);
   } else {
