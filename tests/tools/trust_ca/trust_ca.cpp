@@ -2,6 +2,7 @@
 // in, so that the test update hosts' certificates are trusted there like an enterprise root.
 // Usage: trust_ca.exe <certificate.der>. Exit code 0 on success, 1 otherwise.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <wincrypt.h>
 
 #include <cstdio>
@@ -23,15 +24,15 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
 
-  HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                  CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  HCERTSTORE root =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
   if (root == nullptr) {
     std::fwprintf(stderr, L"CertOpenStore failed: %lu\n", GetLastError());
     return 1;
   }
-  const BOOL added = CertAddEncodedCertificateToStore(
-      root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
-      CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+  const BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(),
+                                                      static_cast<DWORD>(der.size()),
+                                                      CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
   const DWORD error = GetLastError();
   CertCloseStore(root, 0);
   if (!added) {
