@@ -19,12 +19,14 @@ orvane_wine_prefix_ready() {
 }
 
 # Adds the build's test CA (test-pki/ca.der) to the prefix's LocalMachine Root store, once per
-# CA; the prefix keeps a copy of the CA it trusts. Run while no wineserver serves the prefix.
+# CA; the prefix keeps a copy of the CA it trusts. A running wineserver of the prefix is
+# stopped first, so that the store is saved to disk when the tool ends.
 orvane_trust_test_ca() {
   local der="$orvane_build_dir/test-pki/ca.der"
   local tool="$orvane_build_dir/tests/tools/trust_ca/trust_ca.exe"
   [ -f "$der" ] && [ -f "$tool" ] || return 0
   cmp -s "$der" "$WINEPREFIX/.orvane-trusted-ca.der" && return 0
+  orvane_wineserver_stop
   if ! wine "$tool" "Z:${der//\//\\}" </dev/null >"$orvane_build_dir/trust_ca.log" 2>&1; then
     cat "$orvane_build_dir/trust_ca.log" >&2
     return 1

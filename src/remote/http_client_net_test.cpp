@@ -94,6 +94,16 @@ TEST_F(HttpClientNet, DownloadsTextWithoutTheMarkAndSendsThePathAsWritten) {
   EXPECT_EQ(requests[requests.size() - 2].rfind(host + L"/text/link.txt?a=1&b=%41", 0), 0u)
       << requests[requests.size() - 2];
   EXPECT_EQ(requests.back().rfind(host + L"/\tOrvane.Setup/1.0\t", 0), 0u) << requests.back();
+
+  // A plain GET: no headers beyond those the platform always sends.
+  for (size_t i = requests.size() - 3; i < requests.size(); ++i) {
+    std::wstring names = requests[i].substr(requests[i].rfind(L'\t') + 1) + L",";
+    for (size_t start = 0, end; (end = names.find(L',', start)) != std::wstring::npos;
+         start = end + 1) {
+      const std::wstring name = names.substr(start, end - start);
+      EXPECT_TRUE(name == L"Host" || name == L"User-Agent" || name == L"Connection") << name;
+    }
+  }
 }
 
 TEST_F(HttpClientNet, TextBodiesUpToOneMebibyteAreReadWholeAndLargerOnesRefused) {
