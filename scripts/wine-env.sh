@@ -7,7 +7,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
 unset DISPLAY WAYLAND_DISPLAY http_proxy https_proxy HTTP_PROXY HTTPS_PROXY no_proxy NO_PROXY
 
-# Creates the prefix once; later calls find it ready.
+# Creates the prefix once; later calls find it ready. Then makes it trust the build's test CA.
 orvane_wine_prefix_ready() {
   if [ ! -f "$WINEPREFIX/.orvane-ready" ]; then
     rm -rf "$WINEPREFIX"
@@ -15,6 +15,24 @@ orvane_wine_prefix_ready() {
     wineserver -w
     touch "$WINEPREFIX/.orvane-ready"
   fi
+  orvane_trust_test_ca
+}
+
+# Adds the build's test CA (test-pki/ca.der) to the prefix's LocalMachine Root store, once per
+# CA; the prefix keeps a copy of the CA it trusts. A running wineserver of the prefix is
+# stopped first, so that the store is saved to disk when the tool ends.
+orvane_trust_test_ca() {
+  local der="$orvane_build_dir/test-pki/ca.der"
+  local tool="$orvane_build_dir/tests/tools/trust_ca/trust_ca.exe"
+  [ -f "$der" ] && [ -f "$tool" ] || return 0
+  cmp -s "$der" "$WINEPREFIX/.orvane-trusted-ca.der" && return 0
+  orvane_wineserver_stop
+  if ! wine "$tool" "Z:${der//\//\\}" </dev/null >"$orvane_build_dir/trust_ca.log" 2>&1; then
+    cat "$orvane_build_dir/trust_ca.log" >&2
+    return 1
+  fi
+  wineserver -w
+  cp "$der" "$WINEPREFIX/.orvane-trusted-ca.der"
 }
 
 # A persistent wineserver and one warm start, with every stream redirected, so that Wine's
