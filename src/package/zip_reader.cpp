@@ -393,8 +393,8 @@ bool CheckZipEntries(std::istream& archive, ZipDirectory& directory, std::string
   }
   // Entries that share bytes are how small archives claim huge contents; a packer never
   // writes them.
-  std::sort(spans.begin(), spans.end(),
-            [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  std::stable_sort(spans.begin(), spans.end(),
+                   [](const Span& a, const Span& b) { return a.begin < b.begin; });
   for (size_t k = 1; k < spans.size(); ++k) {
     if (spans[k].begin < spans[k - 1].end) {
       return Fail(error, Quoted(directory.entries[spans[k].index]) + " overlaps another entry.");
