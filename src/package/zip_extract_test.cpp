@@ -73,7 +73,6 @@ TEST(ExtractZip, OverwritesExistingFilesAndKeepsOthers) {
   const std::wstring module = JoinPath(destination, L"Agent-2.4.1\\lib\\Deep\\Nested\\Module.DLL");
   WriteBytes(readme, std::string(100000, 'x'));  // longer than the packaged file
   WriteBytes(module, "old");
-  fs::permissions(module, fs::perms::owner_write, fs::perm_options::remove);
   WriteBytes(JoinPath(destination, L"keep.txt"), "mine");
 
   std::wstring reason;
