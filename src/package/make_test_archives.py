@@ -28,6 +28,8 @@ FILES = {
     "Agent-2.4.1/empty.bin": b"",
     "Agent-2.4.1/lib/Deep/Nested/Module.DLL": b"".join(
         b"line %07d of a compressible module\n" % i for i in range(60_000)),
+    # Exactly two of the extractor's 128 KiB output chunks.
+    "Agent-2.4.1/lib/exact-chunks.bin": bytes(range(256)) * 1024,
     "Agent-2.4.1/donn\u00e9es/r\u00e9sum\u00e9 \u20ac.txt": "caf\u00e9\n".encode(),
 }
 EMPTY_FOLDERS = ["Agent-2.4.1/Logs", "Agent-2.4.1/data/cache/empty"]

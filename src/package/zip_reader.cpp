@@ -449,15 +449,16 @@ ZipEntryResult ExtractZipEntry(std::istream& archive, const ZipEntry& entry, std
     ZipEntryResult result = ZipEntryResult::kOk;
     int status = Z_OK;
     while (result == ZipEntryResult::kOk && status != Z_STREAM_END) {
-      if (stream.avail_in == 0) {
+      if (stream.avail_in == 0 && inputLeft > 0) {
         const size_t got = readChunk();
         if (got == 0) {
-          result = bad(" is corrupt or truncated: size mismatch.");
+          result = bad(" is corrupt or truncated: its data cannot be read.");
           break;
         }
         stream.next_in = reinterpret_cast<Bytef*>(input.data());
         stream.avail_in = static_cast<uInt>(got);
       }
+      // Called once more with no input left: a full output buffer may leave output pending.
       stream.next_out = reinterpret_cast<Bytef*>(output.data());
       stream.avail_out = static_cast<uInt>(output.size());
       status = inflate(&stream, Z_NO_FLUSH);
@@ -465,7 +466,12 @@ ZipEntryResult ExtractZipEntry(std::istream& archive, const ZipEntry& entry, std
         result = bad(" is corrupt: invalid compressed data.");
         break;
       }
-      result = emit(output.data(), output.size() - stream.avail_out);
+      const size_t produced = output.size() - stream.avail_out;
+      result = emit(output.data(), produced);
+      if (result == ZipEntryResult::kOk && status != Z_STREAM_END && produced == 0 &&
+          stream.avail_in == 0 && inputLeft == 0) {
+        result = bad(" is corrupt or truncated: size mismatch.");
+      }
     }
     const bool trailing = stream.avail_in != 0 || inputLeft != 0;
     inflateEnd(&stream);
