@@ -47,6 +47,7 @@ def main():
 
     with TestNet(args.build_dir, name="demo") as net:
         run = Run(net, args)
+        earlier = len(run.log_lines())  # lines of runs made before the prefix was copied
         heading("Publishing agent 1.0 on the local update hosts")
         link = run.publish_package("agent-1.0.zip", {"appsettings.json": json.dumps(TEMPLATE_V1)})
         print(f"{net.url('primary', '/Upgrade/pkglink.txt')} -> {link}")
@@ -75,7 +76,7 @@ def main():
         show_file(run, "C:\\Orvaner\\appsettings.json")
         show_file(run, "C:\\Orvaner\\pkglink.txt")
         heading("Orvane.Setup.log (in the prefix's temporary folder)")
-        print("\n".join(run.log_lines()))
+        print("\n".join(run.log_lines()[earlier:]))
     print("\nDemo finished; its namespace and Wine prefix copy were removed.")
     return 0
 
