@@ -80,47 +80,59 @@ bool CreateAgentConfig(const std::wstring& installFolder, const std::wstring& ke
   return true;
 }
 
-bool MergeAgentConfig(const std::wstring& installFolder, const std::wstring& payloadRoot,
-                      SetupLog& log) {
+std::optional<MergedAgentConfig> PrepareAgentConfigMerge(const std::wstring& installFolder,
+                                                         const std::wstring& payloadRoot,
+                                                         SetupLog& log) {
   const std::wstring currentPath = JoinPath(installFolder, kConfigName);
   const std::optional<std::wstring> newConfigPath = FindConfigTemplate(payloadRoot);
   if (!newConfigPath) {
     log.Error(L"No new config template was found in package.");
-    return false;
+    return std::nullopt;
   }
   const std::optional<std::wstring> newText = ReadTextFile(*newConfigPath);
   if (!newText) {
     log.Error(L"Cannot read new config template.");
-    return false;
+    return std::nullopt;
   }
   std::wstring error;
   const std::optional<JsonValue> newConfig = ParseJson(*newText, &error);
   if (!newConfig) {
     log.Error(L"Cannot parse new config template: " + error);
-    return false;
+    return std::nullopt;
   }
 
   const std::optional<std::wstring> currentText = ReadTextFile(currentPath);
   const std::vector<JsonPath> forcePaths = LoadForcePaths(*newConfig, log);
   const JsonValue newConfigWithoutInstallerMetadata = WithoutSetupMetadata(*newConfig);
 
+  MergedAgentConfig merged;
   if (!currentText) {
     log.Warn(
         L"Current appsettings.json not found. Creating it from package template without "
         L"installer-only Setup metadata.");
-    return WriteTextFile(currentPath, WriteJson(newConfigWithoutInstallerMetadata, 2));
+    merged.text = WriteJson(newConfigWithoutInstallerMetadata, 2);
+    merged.fromTemplate = true;
+    return merged;
   }
 
   const std::optional<JsonValue> currentConfig = ParseJson(*currentText, &error);
   if (!currentConfig) {
     log.Error(L"Cannot parse current appsettings.json: " + error);
-    return false;
+    return std::nullopt;
   }
 
-  JsonValue merged = MergeConfig(*currentConfig, *newConfig, forcePaths);
-  RemoveMember(merged, L"Setup");
+  JsonValue config = MergeConfig(*currentConfig, *newConfig, forcePaths);
+  RemoveMember(config, L"Setup");
+  merged.text = WriteJson(config, 2);
+  return merged;
+}
 
-  if (!WriteTextFile(currentPath, WriteJson(merged, 2))) {
+bool WriteMergedAgentConfig(const std::wstring& installFolder, const MergedAgentConfig& merged,
+                            SetupLog& log) {
+  const std::wstring currentPath = JoinPath(installFolder, kConfigName);
+  // Created from the template: its warning has been logged already, and nothing follows it.
+  if (merged.fromTemplate) return WriteTextFile(currentPath, merged.text);
+  if (!WriteTextFile(currentPath, merged.text)) {
     log.Error(L"Cannot write merged appsettings.json.");
     return false;
   }
@@ -129,4 +141,11 @@ bool MergeAgentConfig(const std::wstring& installFolder, const std::wstring& pay
       L"preserved; Setup.ForceReplace paths were applied and Setup metadata was not written to "
       L"client config.");
   return true;
+}
+
+bool MergeAgentConfig(const std::wstring& installFolder, const std::wstring& payloadRoot,
+                      SetupLog& log) {
+  const std::optional<MergedAgentConfig> merged =
+      PrepareAgentConfigMerge(installFolder, payloadRoot, log);
+  return merged && WriteMergedAgentConfig(installFolder, *merged, log);
 }

@@ -24,6 +24,24 @@ JsonValue WithoutSetupMetadata(JsonValue config);
 bool CreateAgentConfig(const std::wstring& installFolder, const std::wstring& key,
                        const std::wstring& secret, SetupLog& log);
 
-// Merges the installed appsettings.json with the package's template and writes it.
+// The text of appsettings.json after an update, worked out before anything is changed.
+struct MergedAgentConfig {
+  std::wstring text;          // the file to write (WriteJson, indent 2)
+  bool fromTemplate = false;  // no installed file: the template without its Setup metadata
+};
+
+// Reads and parses the installed appsettings.json and the package's template, loads the
+// force paths and merges them; logs as the merge does. Absent (after the error line) when a
+// file is missing or does not parse. Writes nothing.
+std::optional<MergedAgentConfig> PrepareAgentConfigMerge(const std::wstring& installFolder,
+                                                         const std::wstring& payloadRoot,
+                                                         SetupLog& log);
+
+// Writes the prepared text to appsettings.json in the installation folder and logs the
+// outcome (the template-only case reports a failed write by its result alone).
+bool WriteMergedAgentConfig(const std::wstring& installFolder, const MergedAgentConfig& merged,
+                            SetupLog& log);
+
+// PrepareAgentConfigMerge, then WriteMergedAgentConfig.
 bool MergeAgentConfig(const std::wstring& installFolder, const std::wstring& payloadRoot,
                       SetupLog& log);

@@ -348,3 +348,53 @@ TEST_F(AgentConfigTest, MergeFailuresBeforeTheWriteLeaveTheInstalledFileAlone) {
                           L"[ERROR] Cannot write merged appsettings.json.",
                       }));
 }
+
+// The update works the merge out before the service is stopped: preparing writes nothing, so
+// a broken file stops the update with the installation untouched, and the write comes later.
+TEST_F(AgentConfigTest, PreparingTheMergeWritesNothingAndTheWriteComesApart) {
+  const std::string installed = "{\"FarmConfig\": {\"ApiKey\": \"real-key\"}, \"Old\": 1}";
+  WriteBytes(Installed(), installed);
+  WriteBytes(payload + L"\\appsettings.json",
+             "{\"Setup\": {\"ForceReplace\": [\"Level\"]}, \"FarmConfig\": {\"ApiKey\": \"x\"},"
+             " \"Level\": 2}");
+  const std::optional<MergedAgentConfig> merged = PrepareAgentConfigMerge(install, payload, *log);
+  ASSERT_TRUE(merged.has_value());
+  EXPECT_FALSE(merged->fromTemplate);
+  EXPECT_EQ(ReadBytes(Installed()), installed);
+  EXPECT_EQ(Logged(), (Lines{kLoaded + std::wstring(L"Level")}));
+
+  ASSERT_TRUE(WriteMergedAgentConfig(install, *merged, *log));
+  EXPECT_EQ(ReadBytes(Installed()), std::string(kBom) +
+                                        "{\n  \"FarmConfig\": {\n    \"ApiKey\": \"real-key\"\n"
+                                        "  },\n  \"Level\": 2\n}\n");
+  EXPECT_EQ(Logged(), (Lines{kLoaded + std::wstring(L"Level"), kMerged}));
+
+  // No installed file: the template's text, and the file is created only by the write.
+  const std::wstring other = dir / L"other";
+  EnsureDirectory(other);
+  const std::optional<MergedAgentConfig> fresh = PrepareAgentConfigMerge(other, payload, *log);
+  ASSERT_TRUE(fresh.has_value());
+  EXPECT_TRUE(fresh->fromTemplate);
+  EXPECT_FALSE(IsRegularFile(other + L"\\appsettings.json"));
+  ASSERT_TRUE(WriteMergedAgentConfig(other, *fresh, *log));
+  EXPECT_EQ(ReadBytes(other + L"\\appsettings.json"),
+            std::string(kBom) +
+                "{\n  \"FarmConfig\": {\n    \"ApiKey\": \"x\"\n  },\n"
+                "  \"Level\": 2\n}\n");
+
+  // Installed files that do not parse: garbage bytes, and nesting far beyond the limit.
+  for (const std::string& broken :
+       {std::string("\x00\xFF\xFEgarbage\x01", 11), std::string(1000000, '[')}) {
+    WriteBytes(Installed(), broken);
+    EXPECT_FALSE(PrepareAgentConfigMerge(install, payload, *log).has_value());
+    EXPECT_EQ(ReadBytes(Installed()), broken);
+  }
+  const Lines lines = Logged();
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[2], kLoaded + std::wstring(L"Level"));
+  EXPECT_EQ(lines[3],
+            L"[WARN] Current appsettings.json not found. Creating it from package "
+            L"template without installer-only Setup metadata.");
+  EXPECT_EQ(lines[5].rfind(L"[ERROR] Cannot parse current appsettings.json: ", 0), 0u) << lines[5];
+  EXPECT_EQ(lines[7], L"[ERROR] Cannot parse current appsettings.json: JSON nesting is too deep.");
+}

@@ -76,6 +76,11 @@ int RunUpdate(SetupLog& log) {
   if (!PreparePackage(*link, workFolder, payloadRoot, log)) {
     return exit_code::kPreparationFailed;
   }
+  // The configuration is merged in memory while the service still runs: a broken installed
+  // file or template ends the run here, with the installation untouched.
+  const std::optional<MergedAgentConfig> mergedConfig =
+      PrepareAgentConfigMerge(installFolder, payloadRoot, log);
+  if (!mergedConfig) return exit_code::kUpdateConfigMergeFailed;
 
   std::wstring reason;
   if (!StopServiceAndWait(kServiceName, &reason)) {
@@ -90,7 +95,7 @@ int RunUpdate(SetupLog& log) {
   }
   EnsureUpdaterCopy(installFolder, log);
 
-  if (!MergeAgentConfig(installFolder, payloadRoot, log)) {
+  if (!WriteMergedAgentConfig(installFolder, *mergedConfig, log)) {
     return exit_code::kUpdateConfigMergeFailed;
   }
   SecureAgentConfig(installFolder, log);

@@ -183,6 +183,25 @@ def main():
         size = struct.pack("<I", declared)
         patch(p(name), [(central + 24, size), (local + 22, size)])
 
+    # Directories that declare more than any disk holds (ZIP64 sizes in the central
+    # directory): 1 EiB in one entry, and two entries of 8 EiB whose sum overflows 64 bits.
+    for name, declared in [("huge-declared.zip", [2**60]),
+                           ("overflowing-total.zip", [2**63, 2**63])]:
+        saved = zipfile.ZIP64_LIMIT
+        zipfile.ZIP64_LIMIT = 0
+        try:
+            simple_zip(p(name), [("first.txt", b"first\n")] +
+                       [("huge-%d.bin" % i, b"\0" * 1000) for i in range(len(declared))])
+        finally:
+            zipfile.ZIP64_LIMIT = saved
+        _, found = entries(p(name))
+        edits = []
+        for (entry, central, _, _, _), size in zip(found[1:], declared):
+            extra = central + 46 + len(entry.encode())
+            check(open(p(name), "rb").read()[extra:extra + 2] == b"\x01\x00", name + " ZIP64 field")
+            edits.append((extra + 4, struct.pack("<Q", size)))
+        patch(p(name), edits)
+
     simple_zip(p("truncated-entry.zip"), [("first.txt", b"first\n"), ("payload.bin", payload)],
                compress=zipfile.ZIP_STORED)
     _, found = entries(p("truncated-entry.zip"))

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <vector>
 
+#include "package/disk_space.h"
 #include "package/zip_reader.h"
 #include "util/encoding.h"
 #include "util/path.h"
@@ -74,6 +75,16 @@ bool ExtractZip(const std::wstring& zipPath, const std::wstring& destination,
     if (targets.back().empty()) {
       return Fail(reason, Quoted(entry) + L" has an unsafe name; nothing was extracted.");
     }
+  }
+
+  // Entries cannot write more than they declare (ExtractZipEntry refuses it), so the declared
+  // total bounds what extraction can put on the disk. Unknown free space is no reason to stop.
+  const uint64_t needed = DeclaredUncompressedTotal(directory);
+  const std::optional<uint64_t> available = FreeDiskBytes(destination);
+  if (available && needed > *available) {
+    return Fail(reason, L"Not enough disk space to extract the package. Needed: " +
+                            std::to_wstring(needed) + L" bytes, free: " +
+                            std::to_wstring(*available) + L" bytes.");
   }
 
   for (size_t i = 0; i < directory.entries.size(); ++i) {

@@ -222,3 +222,25 @@ TEST(CountFilesRecursive, CountsOrdinaryFilesAtEveryDepthOnly) {
   EXPECT_EQ(CountFilesRecursive(dir / L"a"), 2);
   EXPECT_EQ(CountFilesRecursive(dir / L"top.txt"), 0);
 }
+
+// A directory that declares more than the volume holds is refused before anything is
+// written, whatever the entries would really inflate to; a total past 64 bits counts as the
+// largest number, not as what is left after it wraps.
+TEST(ExtractZip, ATotalBeyondTheFreeSpaceIsRefusedBeforeAnythingIsWritten) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"huge-declared.zip", L"1152921504606846982"},       // 2^60 + first.txt's 6 bytes
+      {L"overflowing-total.zip", L"18446744073709551615"},  // 2^63 + 2^63 + 6, saturated
+  };
+  for (const auto& [archive, needed] : cases) {
+    SCOPED_TRACE(archive);
+    TestFolder dir;
+    const std::wstring destination = dir / L"extracted";
+    std::wstring reason;
+    EXPECT_FALSE(ExtractZip(Archive(archive), destination, &reason));
+    const std::wstring prefix = L"Not enough disk space to extract the package. Needed: " +
+                                std::wstring(needed) + L" bytes, free: ";
+    EXPECT_EQ(reason.rfind(prefix, 0), 0u) << reason;
+    EXPECT_EQ(reason.substr(reason.size() - 7), L" bytes.") << reason;
+    EXPECT_EQ(Names(destination), std::set<std::wstring>{});
+  }
+}

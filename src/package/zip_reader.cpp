@@ -202,6 +202,17 @@ bool IsReservedDeviceName(const std::string& component) {
 
 }  // namespace
 
+uint64_t DeclaredUncompressedTotal(const ZipDirectory& directory) {
+  uint64_t total = 0;
+  for (const ZipEntry& entry : directory.entries) {
+    if (entry.uncompressedSize > std::numeric_limits<uint64_t>::max() - total) {
+      return std::numeric_limits<uint64_t>::max();
+    }
+    total += entry.uncompressedSize;
+  }
+  return total;
+}
+
 std::string DisplayEntryName(const std::string& name) {
   std::string shown = name;
   for (char& c : shown) {

@@ -54,5 +54,8 @@ bool CheckZipEntries(std::istream& archive, ZipDirectory& directory, std::string
 ZipEntryResult ExtractZipEntry(std::istream& archive, const ZipEntry& entry, std::ostream& out,
                                std::string* error);
 
+// The sum of the entries' declared uncompressed sizes; UINT64_MAX when it does not fit.
+uint64_t DeclaredUncompressedTotal(const ZipDirectory& directory);
+
 // The entry name fit for a message: control characters become "?".
 std::string DisplayEntryName(const std::string& name);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "remote/allowed_hosts.h"
 #include "remote/http_client.h"
 #include "util/path.h"
 
@@ -15,7 +16,7 @@ constexpr wchar_t kUserAgent[] = L"Orvane.Setup/1.0";
 constexpr DWORD kFileChunkBytes = 256 * 1024;
 
 // The handles of one GET and what the response declared; closes the handles, request first,
-// when it goes out of scope.
+// when it goes out of scope or before the next hop of a redirect.
 struct OpenGet {
   HINTERNET session = nullptr;
   HINTERNET connection = nullptr;
@@ -25,10 +26,14 @@ struct OpenGet {
   OpenGet() = default;
   OpenGet(const OpenGet&) = delete;
   OpenGet& operator=(const OpenGet&) = delete;
-  ~OpenGet() {
+  ~OpenGet() { Close(); }
+
+  void Close() {
     if (request) WinHttpCloseHandle(request);
     if (connection) WinHttpCloseHandle(connection);
     if (session) WinHttpCloseHandle(session);
+    request = connection = session = nullptr;
+    declaredLength.reset();
   }
 };
 
@@ -54,9 +59,9 @@ std::optional<uint64_t> DeclaredLength(HINTERNET request) {
   return ParseContentLength(std::wstring(value, size / sizeof(wchar_t)));
 }
 
-// Opens the handles, sends the GET and checks the status: true with a 2xx response ready to
-// be read, else false with the reason.
-bool StartGet(const std::wstring& url, OpenGet& get, std::wstring* reason) {
+// Opens the handles for one URL and sends the GET without letting the platform follow
+// redirects; true with the response's status.
+bool SendGet(const std::wstring& url, OpenGet& get, DWORD& status, std::wstring* reason) {
   const std::optional<ParsedUrl> parsed = ParseUrl(url);
   if (!parsed) return Fail(reason, kReasonInvalidUrl);
 
@@ -75,21 +80,69 @@ bool StartGet(const std::wstring& url, OpenGet& get, std::wstring* reason) {
   // No security flags are set: the platform checks the server's certificate (authority,
   // usage, host name, dates) as for any other program. What is fetched here runs as SYSTEM.
 
+  // Redirects are followed by StartGet, which checks where they lead; the platform would
+  // follow them anywhere. Either option is enough; a request that takes neither is not sent.
+  DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+  DWORD disable = WINHTTP_DISABLE_REDIRECTS;
+  const bool policySet =
+      WinHttpSetOption(get.request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+  const bool disabled =
+      WinHttpSetOption(get.request, WINHTTP_OPTION_DISABLE_FEATURE, &disable, sizeof(disable));
+  if (!policySet && !disabled) return FailWinHttp(reason, L"WinHttpSetOption");
+
   if (!WinHttpSendRequest(get.request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
                           0, 0) ||
       !WinHttpReceiveResponse(get.request, nullptr)) {
     return FailWinHttp(reason, L"HTTP request");
   }
 
-  DWORD status = 0;
+  status = 0;
   DWORD statusSize = sizeof(status);
   WinHttpQueryHeaders(get.request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                       WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
-  if (status < 200 || status > 299) {
-    return Fail(reason, kReasonBadStatus + std::to_wstring(status));
-  }
-  get.declaredLength = DeclaredLength(get.request);
   return true;
+}
+
+// The response's Location header, when it has one.
+std::optional<std::wstring> LocationHeader(HINTERNET request) {
+  DWORD size = 0;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                      WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::nullopt;
+  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                           value.data(), &size, WINHTTP_NO_HEADER_INDEX)) {
+    return std::nullopt;
+  }
+  value.resize(size / sizeof(wchar_t));
+  return value;
+}
+
+// Sends the GET, follows the redirects that lead to allowed URLs, and checks the final
+// status: true with a 2xx response ready to be read, else false with the reason.
+bool StartGet(const std::wstring& firstUrl, OpenGet& get, std::wstring* reason) {
+  std::wstring url = firstUrl;
+  for (int redirects = 0;; ++redirects) {
+    get.Close();
+    DWORD status = 0;
+    if (!SendGet(url, get, status, reason)) return false;
+    const std::optional<std::wstring> location =
+        IsRedirectStatus(status) ? LocationHeader(get.request) : std::nullopt;
+    if (!location) {
+      if (status < 200 || status > 299) {
+        return Fail(reason, kReasonBadStatus + std::to_wstring(status));
+      }
+      get.declaredLength = DeclaredLength(get.request);
+      return true;
+    }
+    const std::wstring next = ResolveLocation(url, *location);
+    std::wstring refused;
+    if (!ValidateUrl(next, AllowedHosts(), &refused)) {
+      return Fail(reason, kReasonRedirectNotAllowed + refused);
+    }
+    if (redirects == kMaxRedirects) return Fail(reason, kReasonTooManyRedirects);
+    url = next;
+  }
 }
 
 // How many body bytes are ready (0 at the end of the body).

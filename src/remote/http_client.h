@@ -22,8 +22,14 @@ inline constexpr wchar_t kReasonBadStatus[] = L"HTTP status is not success: ";
 inline constexpr wchar_t kReasonBodyTooLarge[] = L"Response body is too large.";
 inline constexpr wchar_t kReasonBodyCutShort[] =
     L"Response body is shorter than its declared length.";
+inline constexpr wchar_t kReasonRedirectNotAllowed[] = L"Redirect to a URL that is not allowed: ";
+inline constexpr wchar_t kReasonTooManyRedirects[] = L"Too many redirects.";
 inline constexpr wchar_t kReasonCannotCreate[] = L"Cannot create destination file.";
 inline constexpr wchar_t kReasonCannotWrite[] = L"Cannot write destination file.";
+
+// Redirects that one request follows at most. The platform follows none by itself: each one
+// is followed here, and only to an https URL on an allowed host (ValidateUrl).
+inline constexpr int kMaxRedirects = 5;
 
 // The parts of a URL that a request needs, taken as written.
 struct ParsedUrl {
@@ -46,7 +52,9 @@ bool ValidateParsedUrl(const std::optional<ParsedUrl>& parsed,
                        const std::vector<std::wstring>& hosts, std::wstring* reason);
 
 // The whole body of a 2xx response; absent on failure or when the body is empty. Bodies
-// above kMaxBodyBytes and bodies shorter than their Content-Length are failures.
+// above kMaxBodyBytes and bodies shorter than their Content-Length are failures. Redirects
+// (301, 302, 303, 307, 308 with a Location) are followed as kMaxRedirects says; a redirect to
+// a URL that AllowedHosts refuses, or one too many, is a failure with its own reason.
 std::optional<std::vector<uint8_t>> HttpGet(const std::wstring& url, std::wstring* reason);
 
 // The body decoded as UTF-8 (a leading byte order mark dropped).
@@ -62,6 +70,14 @@ std::wstring DecodeUtf8Body(const std::vector<uint8_t>& data);
 
 // "<operation> failed. WinHTTP error: <last error>".
 std::wstring HttpErrorText(const std::wstring& operation);
+
+// True for the statuses whose Location header names where to ask instead.
+bool IsRedirectStatus(uint32_t status);
+
+// The absolute URL that a Location value names, resolved against the URL that answered with
+// it: absolute, scheme-relative ("//host/x"), absolute-path and relative references, with
+// "." and ".." segments removed.
+std::wstring ResolveLocation(const std::wstring& base, const std::wstring& location);
 
 // A Content-Length header value as a number; absent unless it is 1 to 19 decimal digits.
 std::optional<uint64_t> ParseContentLength(const std::wstring& value);

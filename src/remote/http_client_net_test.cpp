@@ -149,9 +149,10 @@ TEST_F(HttpClientNet, StatusOutsideTwoHundredsFailsWithTheStatus) {
       {"status 404 gone", L"HTTP status is not success: 404"},
       {"status 500 broken", L"HTTP status is not success: 500"},
       {"status 503", L"HTTP status is not success: 503"},
-      // A redirect the platform does not follow (Wine fails a 302 without a Location
-      // header in the request step instead).
+      // Redirect statuses that name no place to go, and one that is not followed at all.
       {"status 300", L"HTTP status is not success: 300"},
+      {"status 302", L"HTTP status is not success: 302"},
+      {"status 307 moved", L"HTTP status is not success: 307"},
   };
   for (const Case& c : cases) {
     if (c.fault.empty()) {
@@ -167,10 +168,72 @@ TEST_F(HttpClientNet, StatusOutsideTwoHundredsFailsWithTheStatus) {
     EXPECT_EQ(reason, c.reason) << c.fault;
   }
   EXPECT_TRUE(Entries(dir_.path()).empty());
+}
 
-  SetFaultOnHost(Primary(), L"/status/moved.txt",
-                 "redirect 302 https://" + ToUtf8(Primary()) + "/status/target.txt");
-  EXPECT_EQ(DownloadText(Url(L"/status/moved.txt"), nullptr), L"target");
+TEST_F(HttpClientNet, RedirectsAreFollowedWithinTheAllowedHostsOnly) {
+  const std::string fallback = "https://" + ToUtf8(AllowedHosts()[1]);
+  PublishOnHost(AllowedHosts()[1], L"/redir/target.txt", "on the fallback host");
+  PublishOnHost(Primary(), L"/redir/target.txt", "on the primary host");
+
+  // Every redirect status, absolute and relative locations, and a chain of five.
+  struct Followed {
+    std::string fault;
+    std::wstring body;
+  };
+  const Followed followed[] = {
+      {"redirect 301 " + fallback + "/redir/target.txt", L"on the fallback host"},
+      {"redirect 302 " + fallback + "/redir/target.txt", L"on the fallback host"},
+      {"redirect 303 //" + ToUtf8(AllowedHosts()[1]) + "/redir/target.txt",
+       L"on the fallback host"},
+      {"redirect 307 /redir/target.txt", L"on the primary host"},
+      {"redirect 308 ../redir/./target.txt", L"on the primary host"},
+      {"redirect 302 /redir/chain/2", L"on the fallback host"},  // five redirects in all
+  };
+  for (int i = 1; i < 5; ++i) {
+    SetFaultOnHost(Primary(), L"/redir/chain/" + std::to_wstring(i),
+                   "redirect 302 " + std::to_string(i + 1));
+  }
+  SetFaultOnHost(Primary(), L"/redir/chain/5", "redirect 302 " + fallback + "/redir/target.txt");
+  for (const Followed& f : followed) {
+    SetFaultOnHost(Primary(), L"/redir/from.txt", f.fault);
+    std::wstring reason = L"earlier";
+    EXPECT_EQ(DownloadText(Url(L"/redir/from.txt"), &reason), f.body) << f.fault;
+    EXPECT_EQ(reason, L"earlier") << f.fault;
+  }
+  ASSERT_TRUE(DownloadToFile(Url(L"/redir/from.txt"), dir_ / L"pkg.zip", nullptr));
+  EXPECT_EQ(ReadBytes(dir_ / L"pkg.zip"), "on the fallback host");
+
+  // Anywhere else, or one redirect too many, fails with a
+  // reason of its own; nothing is asked of a place that is not allowed.
+  struct Refused {
+    std::string fault;
+    std::wstring reason;
+  };
+  const Refused refused[] = {
+      {"redirect 302 https://elsewhere.test/redir/target.txt",
+       L"Redirect to a URL that is not allowed: Host is not in the allowed list: elsewhere.test"},
+      {"redirect 301 http://" + ToUtf8(AllowedHosts()[1]) + "/redir/target.txt",
+       L"Redirect to a URL that is not allowed: Only HTTPS URLs are allowed."},
+      {"redirect 302 //elsewhere.test/x.zip",
+       L"Redirect to a URL that is not allowed: Host is not in the allowed list: elsewhere.test"},
+      {"redirect 307 ftp://" + ToUtf8(Primary()) + "/x.zip",
+       L"Redirect to a URL that is not allowed: Invalid URL."},
+      {"redirect 302 /redir/from.txt", L"Too many redirects."},
+      {"redirect 302 /redir/chain/1", L"Too many redirects."},  // six
+  };
+  for (const Refused& r : refused) {
+    SetFaultOnHost(Primary(), L"/redir/from.txt", r.fault);
+    const size_t before = TestSiteRequests().size();
+    std::wstring reason;
+    EXPECT_FALSE(DownloadText(Url(L"/redir/from.txt"), &reason).has_value()) << r.fault;
+    EXPECT_EQ(reason, r.reason) << r.fault;
+    const size_t asked = TestSiteRequests().size() - before;
+    EXPECT_EQ(asked, r.reason == L"Too many redirects." ? 6u : 1u) << r.fault;
+    reason.clear();
+    EXPECT_FALSE(DownloadToFile(Url(L"/redir/from.txt"), dir_ / L"refused.zip", &reason));
+    EXPECT_EQ(reason, r.reason) << r.fault;
+  }
+  EXPECT_EQ(Entries(dir_.path()), std::vector<std::wstring>{L"pkg.zip"});
 }
 
 TEST_F(HttpClientNet, ASuccessWithoutABodyFailsWithoutAReasonAndCreatesNothing) {

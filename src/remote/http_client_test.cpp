@@ -186,3 +186,42 @@ TEST(HttpClient, AnUnusableUrlFailsBeforeAnyRequestAndCreatesNothing) {
   EXPECT_FALSE(IsDirectory(dir / L"sub"));
   EXPECT_FALSE(DownloadToFile(L"", dir / L"a.zip", nullptr));
 }
+
+TEST(ResolveLocation, ResolvesEveryKindOfReferenceAgainstTheAnsweringUrl) {
+  const std::wstring base = L"https://a.test/Upgrade/pkg/agent.zip?v=1#top";
+  struct Case {
+    const wchar_t* location;
+    const wchar_t* url;
+  };
+  const Case cases[] = {
+      {L"https://b.test/x.zip", L"https://b.test/x.zip"},
+      {L"HTTP://b.test/x.zip", L"HTTP://b.test/x.zip"},
+      {L"  https://b.test/x.zip \r", L"https://b.test/x.zip"},
+      {L"//b.test:8443/x.zip", L"https://b.test:8443/x.zip"},
+      {L"/other/x.zip?q=1", L"https://a.test/other/x.zip?q=1"},
+      {L"/a/./b/../../c.zip", L"https://a.test/c.zip"},
+      {L"/../../x.zip", L"https://a.test/x.zip"},
+      {L"new.zip", L"https://a.test/Upgrade/pkg/new.zip"},
+      {L"../up.zip", L"https://a.test/Upgrade/up.zip"},
+      {L"./deeper/", L"https://a.test/Upgrade/pkg/deeper/"},
+      {L"sub/..", L"https://a.test/Upgrade/pkg/"},
+      {L"name:with-colon/../x.zip", L"name:with-colon/../x.zip"},  // a scheme, as written
+      {L"a/b:c.zip", L"https://a.test/Upgrade/pkg/a/b:c.zip"},     // the colon after a "/"
+      {L"?v=2", L"https://a.test/Upgrade/pkg/agent.zip?v=2"},
+      {L"#end", L"https://a.test/Upgrade/pkg/agent.zip?v=1#end"},
+      {L"", base.c_str()},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ResolveLocation(base, c.location), c.url) << c.location;
+  }
+  EXPECT_EQ(ResolveLocation(L"https://a.test", L"x.zip"), L"https://a.test/x.zip");
+  EXPECT_EQ(ResolveLocation(L"https://a.test?q", L"x.zip"), L"https://a.test/x.zip");
+}
+
+TEST(IsRedirectStatus, IsTrueForTheStatusesThatCarryALocation) {
+  for (const uint32_t status : {301u, 302u, 303u, 307u, 308u})
+    EXPECT_TRUE(IsRedirectStatus(status));
+  for (const uint32_t status : {200u, 300u, 304u, 305u, 306u, 309u, 404u}) {
+    EXPECT_FALSE(IsRedirectStatus(status)) << status;
+  }
+}
