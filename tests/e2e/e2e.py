@@ -10,7 +10,11 @@ import io
 import json
 import os
 import re
+import signal
+import struct
+import subprocess
 import sys
+import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -55,6 +59,57 @@ class Run:
         self._log_seen = len(lines)
         return run.returncode, added, run.stdout.decode("utf-8", "replace")
 
+    def start_setup(self, answers=b"", program=None):
+        """Starts Orvane.Setup.exe without waiting for it; end it with finish_setup."""
+        process = subprocess.Popen(["wine", program or self.setup_exe], env=self.net.env,
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL)
+        process.stdin.write(answers)
+        process.stdin.close()
+        return process
+
+    @staticmethod
+    def finish_setup(process, timeout=300):
+        """Waits for a started run; (exit code, its console lines as "[LEVEL] message")."""
+        out = process.stdout.read().decode("utf-8", "replace")
+        code = process.wait(timeout=timeout)
+        return code, [TIMESTAMP.sub("", line) for line in out.replace("\r\n", "\n").split("\n")
+                      if TIMESTAMP.match(line)]
+
+    def wait_for_log(self, wanted, timeout=60, after=0):
+        """Waits until the log holds the line `wanted` after its first `after` lines; returns
+        the line's index."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            lines = self.log_lines()
+            for index in range(after, len(lines)):
+                if lines[index] == wanted:
+                    return index
+            time.sleep(0.05)
+        raise ScenarioFailure(f"log line {wanted!r} did not appear within {timeout} s\nlog:\n" +
+                              "\n".join(self.log_lines()[after:]))
+
+    def kill_setup(self, process):
+        """SIGKILLs a started run's Windows process (Wine runs it in the launched process, or
+        in a child of it) and waits for the launcher."""
+        name = os.path.basename(process.args[1])
+        pids, queue = [], [process.pid]
+        while queue:
+            pid = queue.pop()
+            try:
+                argv0 = open(f"/proc/{pid}/cmdline", "rb").read().split(b"\0")[0].decode()
+            except OSError:
+                continue
+            if re.split(r"[\\/]", argv0)[-1].lower() == name.lower():
+                pids.append(pid)
+            queue += [int(child) for task in os.listdir(f"/proc/{pid}/task")
+                      for child in open(f"/proc/{pid}/task/{task}/children").read().split()]
+        check(pids, f"no Windows process {name} under {process.pid}")
+        for pid in pids:
+            os.kill(pid, signal.SIGKILL)
+        process.wait(timeout=60)
+        return pids
+
     def log_lines(self):
         """Every line of the prefix's Orvane.Setup.log as "[LEVEL] message"."""
         path = os.path.join(self.net.temp_folder, "Orvane.Setup.log")
@@ -83,6 +138,16 @@ class Run:
         the link."""
         path = self.package(name, files, **kwargs)
         self.net.publish_file(host, "/Upgrade/" + name, path)
+        link = self.net.url("primary", "/Upgrade/" + name)
+        for link_host in link_hosts:
+            self.net.publish(link_host, "/Upgrade/pkglink.txt", link + "\r\n")
+        return link
+
+    def publish_crafted(self, name, data, link_hosts=("primary",)):
+        """Publishes bytes as a package under /Upgrade/ of the primary host and its link."""
+        path = os.path.join(self.packages, name)
+        open(path, "wb").write(data)
+        self.net.publish_file("primary", "/Upgrade/" + name, path)
         link = self.net.url("primary", "/Upgrade/" + name)
         for link_host in link_hosts:
             self.net.publish(link_host, "/Upgrade/pkglink.txt", link + "\r\n")
@@ -117,6 +182,52 @@ class Run:
     def svcctl(self, *args):
         run = self.net.wine(self.svcctl_exe, *args)
         check(run.returncode == 0, f"svcctl {' '.join(args)}: {run.stdout!r}")
+
+
+def zip_entries(data):
+    """(name, central header offset, local header offset) of each entry of ZIP bytes."""
+    end = data.rfind(b"PK\x05\x06")
+    count, _, at = struct.unpack_from("<HII", data, end + 10)
+    result = []
+    for _ in range(count):
+        check(data[at:at + 4] == b"PK\x01\x02", "central directory header")
+        n, e, c = struct.unpack_from("<HHH", data, at + 28)
+        local = struct.unpack_from("<I", data, at + 42)[0]
+        result.append((data[at + 46:at + 46 + n].decode(), at, local))
+        at += 46 + n + e + c
+    return result
+
+
+def with_declared_size(data, entry_name, size):
+    """ZIP bytes whose entry declares another uncompressed size: in its 32-bit fields (central
+    and local header), or, above 4 GiB, in a ZIP64 field of the central directory."""
+    data = bytearray(data)
+    for name, central, local in zip_entries(bytes(data)):
+        if name != entry_name:
+            continue
+        if size < 0xFFFFFFFF:
+            data[central + 24:central + 28] = struct.pack("<I", size)
+            data[local + 22:local + 26] = struct.pack("<I", size)
+        else:
+            n, e = struct.unpack_from("<HH", data, central + 28)
+            check(e == 0, "entry already has extra fields")
+            data[central + 24:central + 28] = b"\xff\xff\xff\xff"
+            data[central + 30:central + 32] = struct.pack("<H", 12)
+            field = struct.pack("<HHQ", 1, 8, size)
+            data[central + 46 + n:central + 46 + n] = field
+            end = bytes(data).rfind(b"PK\x05\x06")
+            size_at = end + 12
+            data[size_at:size_at + 4] = struct.pack(
+                "<I", struct.unpack_from("<I", data, size_at)[0] + len(field))
+        return bytes(data)
+    raise ScenarioFailure(f"no entry {entry_name}")
+
+
+def expect_no_access_warnings(lines):
+    """The access lists of the installation folder and appsettings.json were set."""
+    bad = [line for line in lines if line.startswith("[WARN] Cannot protect installation folder")
+           or line.startswith("[WARN] Cannot restrict access")]
+    check(not bad, f"access warnings: {bad}")
 
 
 def config_of(data):

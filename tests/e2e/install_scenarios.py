@@ -4,7 +4,8 @@ import json
 import os
 import shutil
 
-from e2e import (BOM, RUNNING, SERVICE, check, config_of, expect_exit, expect_lines, main)
+from e2e import (BOM, RUNNING, SERVICE, check, config_of, expect_exit, expect_lines,
+                 expect_no_access_warnings, main)
 
 TEMPLATE = {
     "FarmConfig": {"ApiKey": "", "ApiSecret": "", "Endpoint": "https://farm.example/api"},
@@ -41,6 +42,7 @@ def scenario_success(run):
         "[INFO] Installation finished successfully."])
     check("Enter Key: " in console and "Enter Secret: " in console, f"prompts: {console!r}")
     check(not any("KEY-1" in line or "SECRET-1" in line for line in lines), "key or secret logged")
+    expect_no_access_warnings(lines)
 
     check(run.read("C:\\Orvaner\\OrvaneCloudMonitorAgent.exe") == open(run.agent_exe, "rb").read(),
           "agent executable differs from the package's")

@@ -4,7 +4,8 @@ import json
 import os
 import shutil
 
-from e2e import (BOM, RUNNING, SERVICE, check, config_of, expect_exit, expect_lines, main)
+from e2e import (BOM, RUNNING, SERVICE, check, config_of, expect_exit, expect_lines,
+                 expect_no_access_warnings, main)
 
 TEMPLATE_V1 = {
     "FarmConfig": {"ApiKey": "", "ApiSecret": "", "Endpoint": "https://farm.example/v1"},
@@ -91,6 +92,7 @@ def scenario_new_package(run):
         "preserved; Setup.ForceReplace paths were applied and Setup metadata was not written to "
         "client config.",
         "[INFO] Update finished successfully."])
+    expect_no_access_warnings(lines)
 
     check(run.read("C:\\Orvaner\\agent-data.txt") == b"version 2\n", "file not replaced")
     check(run.read("C:\\Orvaner\\bin\\new.dll") == b"new in version 2", "new file missing")
@@ -192,6 +194,80 @@ def scenario_updater_runs_update(run):
     check(not any("Updater.exe" in line for line in lines), "Updater.exe copied over itself")
     check(run.read("C:\\Orvaner\\pkglink.txt") == BOM + link.encode() + b"\n", "link")
     check(run.read("C:\\Orvaner\\agent-data.txt") == b"version 2\n", "not updated")
+
+
+WAITING = "[INFO] Another Orvane.Setup run is in progress. Waiting for it to finish."
+OTHER_DONE = "[INFO] The other Orvane.Setup run has finished. Continuing."
+ABANDONED = "[WARN] A previous Orvane.Setup run ended without finishing. Continuing."
+
+
+def publish_slow_v2(run, seconds=4):
+    """Publishes version 2, whose download takes about `seconds`; returns its link."""
+    link = run.publish_package("agent-2.0.zip", v2_files())
+    size = os.path.getsize(os.path.join(run.packages, "agent-2.0.zip"))
+    run.net.fault("primary", "/Upgrade/agent-2.0.zip", f"slow {max(1000, size // seconds)}")
+    return link
+
+
+def scenario_concurrent_runs(run):
+    install_v1(run)
+    start = len(run.log_lines())
+    link = publish_slow_v2(run)
+    first = run.start_setup()
+    run.wait_for_log(f"[INFO] Downloading package: {link}", after=start)
+    second = run.start_setup()
+    run.wait_for_log(WAITING, after=start)
+    first_code, first_lines = run.finish_setup(first)
+    second_code, second_lines = run.finish_setup(second)
+    expect_exit(first_code, 0, first_lines)
+    expect_exit(second_code, 0, second_lines)
+
+    # The second run waited while the first deployed, then found the new package installed.
+    expect_lines(second_lines, START + [WAITING, OTHER_DONE,
+                                        "[INFO] Service found. Installation folder: C:\\Orvaner",
+                                        "[INFO] Already up to date. No action required."])
+    check(WAITING not in first_lines, "the first run waited")
+    log = run.log_lines()[start:]
+    expect_lines(log, ["[INFO] New package detected. Starting update.",
+                       f"[INFO] Downloading package: {link}", WAITING,
+                       "[INFO] Update finished successfully.", OTHER_DONE,
+                       "[INFO] Service found. Installation folder: C:\\Orvaner",
+                       "[INFO] Already up to date. No action required."])
+    check(log.count("[INFO] New package detected. Starting update.") == 1, "deployed twice")
+    zips = [d for d in run.downloads() if d.endswith("agent-2.0.zip")]
+    check(len(zips) == 1, f"version 2 fetched {len(zips)} times")
+    check(run.read("C:\\Orvaner\\pkglink.txt") == BOM + link.encode() + b"\n", "new link")
+    check(run.service()["state"] == RUNNING, "service not running")
+
+
+def scenario_killed_run(run):
+    install_v1(run)
+    start = len(run.log_lines())
+    link = publish_slow_v2(run, seconds=20)
+    downloading = f"[INFO] Downloading package: {link}"
+
+    # Killed with nobody waiting: nothing is left behind that holds up the next run.
+    killed = run.start_setup()
+    at = run.wait_for_log(downloading, after=start)
+    run.kill_setup(killed)
+    # The next run takes the lock at once; killed while a third run waits for it, the lock is
+    # abandoned, and the waiting run takes it over and does the update.
+    holder = run.start_setup()
+    at = run.wait_for_log(downloading, after=at + 1)
+    waiter = run.start_setup()
+    run.wait_for_log(WAITING, after=at + 1)
+    run.net.clear_fault("primary", "/Upgrade/agent-2.0.zip")
+    run.kill_setup(holder)
+    code, lines = run.finish_setup(waiter)
+    expect_exit(code, 0, lines)
+    expect_lines(lines, START + [WAITING, ABANDONED, "[INFO] New package detected. Starting update.",
+                                 "[INFO] Update finished successfully."])
+    log = run.log_lines()[start:]
+    check(log.count(WAITING) == 1, "a run waited for the killed run that nobody waited for")
+    check(OTHER_DONE not in log, "a killed run counted as finished")
+    check(run.read("C:\\Orvaner\\agent-data.txt") == b"version 2\n", "not updated")
+    check(run.read("C:\\Orvaner\\pkglink.txt") == BOM + link.encode() + b"\n", "new link")
+    check(run.service()["state"] == RUNNING, "service not running")
 
 
 if __name__ == "__main__":
