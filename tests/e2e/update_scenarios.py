@@ -212,7 +212,7 @@ def publish_slow_v2(run, seconds=4):
 def scenario_concurrent_runs(run):
     install_v1(run)
     start = len(run.log_lines())
-    link = publish_slow_v2(run)
+    link = publish_slow_v2(run, seconds=6)
     first = run.start_setup()
     run.wait_for_log(f"[INFO] Downloading package: {link}", after=start)
     second = run.start_setup()
