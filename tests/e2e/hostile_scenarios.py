@@ -181,12 +181,11 @@ def scenario_broken_configuration_at_update(run):
 
     # A package whose template is garbage: the same, for the template.
     open(run.path("C:\\Orvaner\\appsettings.json"), "wb").write(good_config)
-    bad_link = run.publish_crafted("agent-3.0.zip", agent_zip(run, dict(v2, **{"appsettings.json": GARBAGE})))
+    run.publish_crafted("agent-3.0.zip", agent_zip(run, dict(v2, **{"appsettings.json": GARBAGE})))
     code, lines, _ = run.setup(b"")
     expect_exit(code, 7, lines)
     check(lines[-1].startswith("[ERROR] Cannot parse new config template: "), lines[-1])
     expect_v1_untouched(run, link, good_config)
-    check(bad_link.endswith("agent-3.0.zip"), bad_link)
 
     # Mended, the update goes through.
     run.net.publish("primary", "/Upgrade/pkglink.txt", new_link + "\n")
