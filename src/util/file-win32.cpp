@@ -80,7 +80,8 @@ bool MoveIntoPlace(const std::wstring& temporary, const std::wstring& path) {
 
 bool CopyFileOverwrite(const std::wstring& source, const std::wstring& destination) {
   EnsureDirectory(ParentPath(destination));
-  RemoveStaleTemporaries(destination);
+  // Stale temporaries are not looked for here: that costs a folder search per file, and a
+  // killed copy's leftover holds only package content and never blocks a later copy.
   const std::wstring temporary = TemporaryNameFor(destination);
   // FALSE: a same-named file can only be a dead process's leftover, and is overwritten.
   if (!CopyFileW(source.c_str(), temporary.c_str(), FALSE)) {

@@ -6,7 +6,8 @@
 
 // Copies source over destination (creating its folder), atomically like WriteTextFile: the
 // copy goes to a temporary file beside the destination and is then moved over it, so that a
-// killed process leaves the old file or the new one, never a part. True on success.
+// killed process leaves the old file or the new one, never a part (but may leave its
+// temporary file behind). True on success.
 bool CopyFileOverwrite(const std::wstring& source, const std::wstring& destination);
 
 // Full path of the running executable, or "" when it cannot be had.

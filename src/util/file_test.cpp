@@ -115,18 +115,20 @@ TEST(WriteTextFile, RemovesADeadWritersTemporaryAndIsNotBlockedByOne) {
   EXPECT_EQ(CountEntries(dir.path()), 65u);
 }
 
-TEST(CopyFileOverwrite, GoesThroughATemporaryAndRemovesADeadCopysTemporary) {
+TEST(CopyFileOverwrite, IsNotBlockedByADeadCopysTemporaryAndLeavesNoneOfItsOwn) {
   TestFolder dir;
   WriteBytes(dir / L"src.bin", "new agent");
   WriteBytes(dir / L"out\\Updater.exe", "old agent");
-  const std::wstring stale = dir / (L"out\\" + TemporaryFileName(L"Updater.exe", kGoneProcess, 7));
-  WriteBytes(stale, "half a cop");
+  for (unsigned counter = 1; counter <= 64; ++counter) {
+    WriteBytes(dir / (L"out\\" + TemporaryFileName(L"Updater.exe", GetCurrentProcessId(), counter)),
+               "half a cop");
+  }
   ASSERT_TRUE(CopyFileOverwrite(dir / L"src.bin", dir / L"out\\Updater.exe"));
   EXPECT_EQ(ReadBytes(dir / L"out\\Updater.exe"), "new agent");
-  EXPECT_EQ(CountEntries(dir / L"out"), 1u);
+  EXPECT_EQ(CountEntries(dir / L"out"), 64u);  // one of the names became the target
   EXPECT_FALSE(CopyFileOverwrite(dir / L"missing.bin", dir / L"out\\Updater.exe"));
   EXPECT_EQ(ReadBytes(dir / L"out\\Updater.exe"), "new agent");
-  EXPECT_EQ(CountEntries(dir / L"out"), 1u);
+  EXPECT_EQ(CountEntries(dir / L"out"), 63u);  // a failed copy leaves no file of its name
 }
 
 TEST(IsTemporaryFileOf, KnowsTheShapeOfTemporaryNames) {

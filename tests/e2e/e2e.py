@@ -10,7 +10,10 @@ import io
 import json
 import os
 import re
+import signal
+import subprocess
 import sys
+import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -65,6 +68,20 @@ class Run:
               "log file holds a byte order mark or CR LF line ends")
         return [TIMESTAMP.sub("", line) for line in data.decode("utf-8").split("\n")[:-1]]
 
+    def start(self, answers=b"", program=None):
+        """Starts Orvane.Setup.exe (or another copy of it) without waiting: a Popen with its
+        standard output on a pipe, standard input already answered and closed."""
+        process = subprocess.Popen(["wine", program or self.setup_exe], env=self.net.env,
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL)
+        process.stdin.write(answers)
+        process.stdin.close()
+        return process
+
+    def skip_log(self):
+        """Marks the log as read, e.g. after a run started with start()."""
+        self._log_seen = len(self.log_lines())
+
     # --- packages and links ----------------------------------------------------------------
 
     def package(self, name, files, agent=True, top=""):
@@ -117,6 +134,64 @@ class Run:
     def svcctl(self, *args):
         run = self.net.wine(self.svcctl_exe, *args)
         check(run.returncode == 0, f"svcctl {' '.join(args)}: {run.stdout!r}")
+
+
+def windows_processes(root_pid, program):
+    """Linux ids of the processes in which Wine runs `program` (its file name): root_pid and
+    its descendants whose command line names it. `wine prog.exe` may run the program in the
+    launcher's own process or in a child of it."""
+    name = os.path.basename(program).lower().encode()
+    children, commands = {}, {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat", "rb") as f:
+                parent = int(f.read().rsplit(b")", 1)[1].split()[1])
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                commands[int(entry)] = f.read().split(b"\0")[0].strip().lower()
+        except (OSError, IndexError, ValueError):
+            continue
+        children.setdefault(parent, []).append(int(entry))
+    found, pending = [], [root_pid]
+    while pending:
+        pid = pending.pop()
+        command = commands.get(pid, b"")
+        if command.replace(b"\\", b"/").rsplit(b"/", 1)[-1] == name:
+            found.append(pid)
+        pending.extend(children.get(pid, []))
+    return found
+
+
+def kill_windows_program(process, program, victims=None, timeout=10):
+    """SIGKILLs the Linux process(es) that run `program` for a Popen made by Run.start
+    (`victims`: their ids when already known, for a quicker kill), and checks they are gone;
+    returns their ids."""
+    victims = victims or windows_processes(process.pid, program)
+    check(victims, f"no process runs {program} below {process.pid}")
+    for pid in victims:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    if process.pid not in victims:
+        process.kill()  # the launcher, once the program itself is gone
+    process.wait(timeout)
+    deadline = time.monotonic() + timeout
+    for pid in victims:
+        while process_alive(pid) and time.monotonic() < deadline:
+            time.sleep(0.01)
+        check(not process_alive(pid), f"process {pid} survived SIGKILL")
+    return victims
+
+
+def process_alive(pid):
+    """A process that exists and is not a zombie waiting for its parent."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as f:
+            return f.read().rsplit(b")", 1)[1].split()[0] != b"Z"
+    except OSError:
+        return False
 
 
 def config_of(data):
