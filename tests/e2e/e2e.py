@@ -91,25 +91,8 @@ class Run:
                               "\n".join(self.log_lines()[after:]))
 
     def kill_setup(self, process):
-        """SIGKILLs a started run's Windows process (Wine runs it in the launched process, or
-        in a child of it) and waits for the launcher."""
-        name = os.path.basename(process.args[1])
-        pids, queue = [], [process.pid]
-        while queue:
-            pid = queue.pop()
-            try:
-                argv0 = open(f"/proc/{pid}/cmdline", "rb").read().split(b"\0")[0].decode()
-            except OSError:
-                continue
-            if re.split(r"[\\/]", argv0)[-1].lower() == name.lower():
-                pids.append(pid)
-            queue += [int(child) for task in os.listdir(f"/proc/{pid}/task")
-                      for child in open(f"/proc/{pid}/task/{task}/children").read().split()]
-        check(pids, f"no Windows process {name} under {process.pid}")
-        for pid in pids:
-            os.kill(pid, signal.SIGKILL)
-        process.wait(timeout=60)
-        return pids
+        """SIGKILLs a started run's Windows process and waits for the launcher; its ids."""
+        return kill_windows_program(process, process.args[1])
 
     def log_lines(self):
         """Every line of the prefix's Orvane.Setup.log as "[LEVEL] message"."""
@@ -120,6 +103,10 @@ class Run:
         check(not data.startswith(BOM) and b"\r\n" not in data.replace(b"\r\n\n", b""),
               "log file holds a byte order mark or CR LF line ends")
         return [TIMESTAMP.sub("", line) for line in data.decode("utf-8").split("\n")[:-1]]
+
+    def skip_log(self):
+        """Marks the log as read, e.g. after a run started with start_setup()."""
+        self._log_seen = len(self.log_lines())
 
     # --- packages and links ----------------------------------------------------------------
 
@@ -229,6 +216,64 @@ def expect_no_access_warnings(lines):
     bad = [line for line in lines if line.startswith("[WARN] Cannot protect installation folder")
            or line.startswith("[WARN] Cannot restrict access")]
     check(not bad, f"access warnings: {bad}")
+
+
+def windows_processes(root_pid, program):
+    """Linux ids of the processes in which Wine runs `program` (its file name): root_pid and
+    its descendants whose command line names it. `wine prog.exe` may run the program in the
+    launcher's own process or in a child of it."""
+    name = os.path.basename(program).lower().encode()
+    children, commands = {}, {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/stat", "rb") as f:
+                parent = int(f.read().rsplit(b")", 1)[1].split()[1])
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                commands[int(entry)] = f.read().split(b"\0")[0].strip().lower()
+        except (OSError, IndexError, ValueError):
+            continue
+        children.setdefault(parent, []).append(int(entry))
+    found, pending = [], [root_pid]
+    while pending:
+        pid = pending.pop()
+        command = commands.get(pid, b"")
+        if command.replace(b"\\", b"/").rsplit(b"/", 1)[-1] == name:
+            found.append(pid)
+        pending.extend(children.get(pid, []))
+    return found
+
+
+def kill_windows_program(process, program, victims=None, timeout=10):
+    """SIGKILLs the Linux process(es) that run `program` for a Popen made by Run.start
+    (`victims`: their ids when already known, for a quicker kill), and checks they are gone;
+    returns their ids."""
+    victims = victims or windows_processes(process.pid, program)
+    check(victims, f"no process runs {program} below {process.pid}")
+    for pid in victims:
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+    if process.pid not in victims:
+        process.kill()  # the launcher, once the program itself is gone
+    process.wait(timeout)
+    deadline = time.monotonic() + timeout
+    for pid in victims:
+        while process_alive(pid) and time.monotonic() < deadline:
+            time.sleep(0.01)
+        check(not process_alive(pid), f"process {pid} survived SIGKILL")
+    return victims
+
+
+def process_alive(pid):
+    """A process that exists and is not a zombie waiting for its parent."""
+    try:
+        with open(f"/proc/{pid}/stat", "rb") as f:
+            return f.read().rsplit(b")", 1)[1].split()[0] != b"Z"
+    except OSError:
+        return False
 
 
 def config_of(data):
