@@ -22,3 +22,8 @@ cmake --build "$build"
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure "$@"
+
+# What each fuzzer did, from libFuzzer's final statistics.
+awk '/^[0-9]+\/[0-9]+ Test: fuzz_/ { name = $3 }
+     /^stat::number_of_executed_units|^stat::peak_rss_mb|^#[0-9]+.*DONE/ { if (name) print name ": " $0 }' \
+  "$build/Testing/Temporary/LastTest.log" 2>/dev/null || true
