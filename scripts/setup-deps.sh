@@ -13,6 +13,7 @@ packages=(
   iproute2 util-linux procps
   zip unzip curl
   clang-format
+  clang libclang-rt-14-dev llvm zlib1g-dev
 )
 
 missing=()

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <cwctype>
+#include <limits>
 #include <type_traits>
 
 // Plain standard C++ only: this file also builds natively where wchar_t has 32 bits.
@@ -237,7 +238,14 @@ void WriteNumber(double d, std::wstring& out) {
     }
     return;
   }
-  out += Printed(L"%.15g", d);
+  std::wstring text = Printed(L"%.15g", d);
+  // Rounded to 15 digits, a number just above the smallest normal double can fall below it,
+  // and reading that back fails with a range error; all 17 digits give back d itself.
+  const double smallest = std::numeric_limits<double>::min();
+  if (std::fabs(d) >= smallest && std::fabs(std::wcstod(text.c_str(), nullptr)) < smallest) {
+    text = Printed(L"%.17g", d);
+  }
+  out += text;
 }
 
 void WriteValue(const JsonValue& value, int level, int indent, std::wstring& out) {

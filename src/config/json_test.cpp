@@ -246,6 +246,20 @@ TEST(WriteJson, WritesWholeNumbersAsIntegersAndOthersWithFifteenDigits) {
   EXPECT_EQ(Parsed(L"-1.7976931348623157e+308").AsNumber(), -1.7976931348623157e308);
 }
 
+// Rounded to 15 digits, a number just above the smallest normal double would fall below it,
+// where reading it back fails with a range error.
+TEST(WriteJson, NumbersNextToTheSmallestNormalDoubleReadBackExactly) {
+  for (const wchar_t* text :
+       {L"2.2250738585072014e-308", L"-2.2250738585072014e-308", L"2.225073858507202e-308"}) {
+    const JsonValue value = Parsed(text);
+    std::wstring error;
+    const std::optional<JsonValue> again = ParseJson(WriteJson(value, 2), &error);
+    ASSERT_TRUE(again.has_value()) << ToUtf8(text) << ": " << ToUtf8(error);
+    EXPECT_EQ(*again, value) << ToUtf8(text);
+  }
+  EXPECT_EQ(WriteJson(Parsed(L"2.2250738585073e-308"), 2), L"2.2250738585073e-308\n");
+}
+
 struct EscapeCase {
   std::wstring text;
   std::wstring escaped;
