@@ -7,10 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
 
-bash "$root/scripts/setup-deps.sh"
-bash "$root/scripts/configure.sh" "$build"
+source "$root/scripts/prepare.sh" "$root" "$build"
 cmake --build "$build" --target bench_trivial >/dev/null
-source "$root/scripts/wine-env.sh" "$build"
-orvane_wine_prefix_ready
 
 /usr/bin/python3 "$root/tests/bench/update_bench.py" --build-dir "$build" "$@" </dev/null

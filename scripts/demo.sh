@@ -5,9 +5,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
 
-bash "$root/scripts/setup-deps.sh"
-bash "$root/scripts/configure.sh" "$build"
-source "$root/scripts/wine-env.sh" "$build"
-orvane_wine_prefix_ready
+source "$root/scripts/prepare.sh" "$root" "$build"
 
 /usr/bin/python3 "$root/scripts/demo.py" --build-dir "$build" </dev/null

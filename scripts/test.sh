@@ -7,11 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORVANE_BUILD_DIR:-$root/build}
 
-bash "$root/scripts/setup-deps.sh"
-bash "$root/scripts/configure.sh" "$build"
-
-source "$root/scripts/wine-env.sh" "$build"
-orvane_wine_prefix_ready
+source "$root/scripts/prepare.sh" "$root" "$build"
 orvane_wineserver_start
 trap orvane_wineserver_stop EXIT
 
