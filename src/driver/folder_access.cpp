@@ -6,6 +6,12 @@
 #include "util/path.h"
 
 void SecureInstallFolder(const std::wstring& installFolder, SetupLog& log) {
+  // The update flow takes the folder from the service's configuration. A drive root's access
+  // list reaches every file of the volume, so it is never replaced.
+  if (ParentPath(installFolder) == installFolder) {
+    log.Warn(L"Not changing the access list of " + installFolder + L": it is a drive root.");
+    return;
+  }
   std::wstring reason;
   if (!ProtectInstallFolder(installFolder, &reason)) {
     log.Warn(L"Cannot protect installation folder " + installFolder + L": " + reason);

@@ -6,7 +6,8 @@
 
 class SetupLog;
 
-// Protects the installation folder from local users (see util/access_control.h).
+// Protects the installation folder from local users (see util/access_control.h); a drive
+// root is left as it is, with a warning.
 void SecureInstallFolder(const std::wstring& installFolder, SetupLog& log);
 
 // Limits appsettings.json in the installation folder to SYSTEM and Administrators.
