@@ -62,10 +62,12 @@ def scenario_success(run):
 
 def scenario_blanks_around_values(run):
     publish_v1(run)
-    code, lines, _ = run.setup(b"  KEY 1\t \r\n\t SECRET 2  \r\n")
+    # Answers are read as UTF-8, also beyond Latin-1.
+    code, lines, _ = run.setup("  K\u00c9Y 1\u20ac\t \r\n\t SECRET 2  \r\n".encode())
     expect_exit(code, 0, lines)
     farm = config_of(run.read("C:\\Orvaner\\appsettings.json"))["FarmConfig"]
-    check(farm["ApiKey"] == "KEY 1" and farm["ApiSecret"] == "SECRET 2", f"FarmConfig: {farm}")
+    check(farm["ApiKey"] == "K\u00c9Y 1\u20ac" and farm["ApiSecret"] == "SECRET 2",
+          f"FarmConfig: {farm}")
 
 
 def scenario_missing_credentials(run):

@@ -4,7 +4,7 @@ import json
 import os
 import shutil
 
-from e2e import (BOM, RUNNING, SERVICE, check, config_of, expect_exit, expect_lines,
+from e2e import (TIMESTAMP, BOM, RUNNING, SERVICE, check, config_of, expect_exit, expect_lines,
                  expect_no_access_warnings, main)
 
 TEMPLATE_V1 = {
@@ -166,19 +166,24 @@ def scenario_failed_preparation(run):
 
 
 def scenario_service_in_other_folder(run):
+    # A folder name beyond Latin-1 also shows that the console keeps every line after it.
+    home = "C:\\Agent H\u00f8m\u00e9 \u20ac"
     install_v1(run)
     run.svcctl("stop", SERVICE)
     run.svcctl("delete", SERVICE)
-    shutil.copytree(run.path("C:\\Orvaner"), run.path("C:\\Agent Home"))
-    run.svcctl("create", SERVICE, '"C:\\Agent Home\\OrvaneCloudMonitorAgent.exe" --console')
+    shutil.copytree(run.path("C:\\Orvaner"), run.path(home))
+    run.svcctl("create", SERVICE, f'"{home}\\OrvaneCloudMonitorAgent.exe" --console')
     run.svcctl("start", SERVICE)
     link = run.publish_package("agent-2.0.zip", v2_files())
-    code, lines, _ = run.setup(b"")
+    code, lines, console = run.setup(b"")
     expect_exit(code, 0, lines)
-    expect_lines(lines, START + ["[INFO] Service found. Installation folder: C:\\Agent Home",
-                                 "[INFO] Update finished successfully."])
-    check(run.read("C:\\Agent Home\\agent-data.txt") == b"version 2\n", "other folder not updated")
-    check(run.read("C:\\Agent Home\\pkglink.txt") == BOM + link.encode() + b"\n", "link")
+    expected = START + [f"[INFO] Service found. Installation folder: {home}",
+                        "[INFO] Update finished successfully."]
+    expect_lines(lines, expected)
+    console_lines = [TIMESTAMP.sub("", line) for line in console.replace("\r\n", "\n").split("\n")]
+    expect_lines(console_lines, expected)
+    check(run.read(home + "\\agent-data.txt") == b"version 2\n", "other folder not updated")
+    check(run.read(home + "\\pkglink.txt") == BOM + link.encode() + b"\n", "link")
     check(run.read("C:\\Orvaner\\agent-data.txt") == b"version 1\n", "C:\\Orvaner touched")
     check(run.service()["state"] == RUNNING, "service not running")
 
