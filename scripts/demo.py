@@ -39,6 +39,19 @@ def show_service(run):
     print(f"service OrvaneCloudMonitorAgent: {state}, binary {service['binary']}", flush=True)
 
 
+def run_and_show(run, title, answers, program=None):
+    """Runs the setup program under a heading, shows its console and the service; its exit
+    code."""
+    heading(title)
+    code, _, console = run.setup(answers, program=program)
+    print(console, end="")
+    print(f"exit code {code}")
+    if code == 0:
+        show_service(run)
+        show_file(run, "C:\\Orvaner\\appsettings.json")
+    return code
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", required=True)
@@ -52,28 +65,20 @@ def main():
         link = run.publish_package("agent-1.0.zip", {"appsettings.json": json.dumps(TEMPLATE_V1)})
         print(f"{net.url('primary', '/Upgrade/pkglink.txt')} -> {link}")
 
-        heading("First run: wine Orvane.Setup.exe (key and secret typed on standard input)")
-        code, _, console = run.setup(b"DEMO-KEY\nDEMO-SECRET\n")
-        print(console, end="")
-        print(f"exit code {code}")
+        code = run_and_show(run, "First run: wine Orvane.Setup.exe (key and secret typed on "
+                            "standard input)", b"DEMO-KEY\nDEMO-SECRET\n")
         if code != 0:
             return code
-        show_service(run)
-        show_file(run, "C:\\Orvaner\\appsettings.json")
 
         heading("Publishing agent 2.0: its template adds Features.Inventory and forces Logging.Level")
         link = run.publish_package("agent-2.0.zip",
                                    {"appsettings.template.json": json.dumps(TEMPLATE_V2)})
         print(f"{net.url('primary', '/Upgrade/pkglink.txt')} -> {link}")
 
-        heading("Scheduled update: wine C:\\Orvaner\\Updater.exe")
-        code, _, console = run.setup(b"", program=run.path("C:\\Orvaner\\Updater.exe"))
-        print(console, end="")
-        print(f"exit code {code}")
+        code = run_and_show(run, "Scheduled update: wine C:\\Orvaner\\Updater.exe", b"",
+                            program=run.path("C:\\Orvaner\\Updater.exe"))
         if code != 0:
             return code
-        show_service(run)
-        show_file(run, "C:\\Orvaner\\appsettings.json")
         show_file(run, "C:\\Orvaner\\pkglink.txt")
         heading("Orvane.Setup.log (in the prefix's temporary folder)")
         print("\n".join(run.log_lines()[earlier:]))
