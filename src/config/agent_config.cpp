@@ -1,21 +1,15 @@
 #include "config/agent_config.h"
 
+#include "driver/constants.h"
 #include "log/setup_log.h"
 #include "util/file.h"
 #include "util/path.h"
 #include "util/text.h"
 
-namespace {
-
-const wchar_t kConfigName[] = L"appsettings.json";
-const wchar_t kTemplateName[] = L"appsettings.template.json";
-
-}  // namespace
-
 std::optional<std::wstring> FindConfigTemplate(const std::wstring& folder) {
-  const std::wstring app = JoinPath(folder, kConfigName);
+  const std::wstring app = JoinPath(folder, kConfigFileName);
   if (IsRegularFile(app)) return app;
-  const std::wstring tmpl = JoinPath(folder, kTemplateName);
+  const std::wstring tmpl = JoinPath(folder, kConfigTemplateFileName);
   if (IsRegularFile(tmpl)) return tmpl;
   return std::nullopt;
 }
@@ -44,7 +38,7 @@ JsonValue WithoutSetupMetadata(JsonValue config) {
 
 bool CreateAgentConfig(const std::wstring& installFolder, const std::wstring& key,
                        const std::wstring& secret, SetupLog& log) {
-  const std::wstring configPath = JoinPath(installFolder, kConfigName);
+  const std::wstring configPath = JoinPath(installFolder, kConfigFileName);
   std::optional<std::wstring> text = ReadTextFile(configPath);
   if (!text) {
     const std::optional<std::wstring> templatePath = FindConfigTemplate(installFolder);
@@ -83,7 +77,7 @@ bool CreateAgentConfig(const std::wstring& installFolder, const std::wstring& ke
 std::optional<MergedAgentConfig> PrepareAgentConfigMerge(const std::wstring& installFolder,
                                                          const std::wstring& payloadRoot,
                                                          SetupLog& log) {
-  const std::wstring currentPath = JoinPath(installFolder, kConfigName);
+  const std::wstring currentPath = JoinPath(installFolder, kConfigFileName);
   const std::optional<std::wstring> newConfigPath = FindConfigTemplate(payloadRoot);
   if (!newConfigPath) {
     log.Error(L"No new config template was found in package.");
@@ -129,7 +123,7 @@ std::optional<MergedAgentConfig> PrepareAgentConfigMerge(const std::wstring& ins
 
 bool WriteMergedAgentConfig(const std::wstring& installFolder, const MergedAgentConfig& merged,
                             SetupLog& log) {
-  const std::wstring currentPath = JoinPath(installFolder, kConfigName);
+  const std::wstring currentPath = JoinPath(installFolder, kConfigFileName);
   // Created from the template: its warning has been logged already, and nothing follows it.
   if (merged.fromTemplate) return WriteTextFile(currentPath, merged.text);
   if (!WriteTextFile(currentPath, merged.text)) {
