@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
-#include "driver/constants.h"
 #include "config/agent_config.h"
+#include "driver/constants.h"
 #include "log/setup_log.h"
 #include "package/zip_extract.h"
 #include "remote/allowed_hosts.h"
@@ -58,8 +58,8 @@ bool PreparePackage(const std::wstring& link, const std::wstring& workFolder,
   return true;
 }
 
-bool DownloadWithFallback(const std::wstring& url, const std::wstring& destination,
-                          SetupLog& log, std::wstring* usedUrl) {
+bool DownloadWithFallback(const std::wstring& url, const std::wstring& destination, SetupLog& log,
+                          std::wstring* usedUrl) {
   std::wstring reason;
   if (!ValidateUrl(url, AllowedHosts(), &reason)) {
     log.Error(L"Download URL rejected: " + reason);

@@ -13,8 +13,8 @@ bool PreparePackage(const std::wstring& link, const std::wstring& workFolder,
 
 // Downloads url to destination, else its fallback URL; `usedUrl` (may be null) gets the
 // URL the file came from.
-bool DownloadWithFallback(const std::wstring& url, const std::wstring& destination,
-                          SetupLog& log, std::wstring* usedUrl);
+bool DownloadWithFallback(const std::wstring& url, const std::wstring& destination, SetupLog& log,
+                          std::wstring* usedUrl);
 
 // The folder under `extracted` that holds "OrvaneCloudMonitorAgent.exe".
 std::optional<std::wstring> FindAgentFolder(const std::wstring& extracted);

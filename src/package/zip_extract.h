@@ -6,8 +6,7 @@
 
 // Extracts every entry of the archive below `destination`, overwriting existing files.
 // Returns only when the archive is fully extracted or has failed (reason set).
-bool ExtractZip(const std::wstring& zipPath, const std::wstring& destination,
-                std::wstring* reason);
+bool ExtractZip(const std::wstring& zipPath, const std::wstring& destination, std::wstring* reason);
 
 // Number of ordinary files anywhere under the folder; 0 when it does not exist.
 int32_t CountFilesRecursive(const std::wstring& folder);

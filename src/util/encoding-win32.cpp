@@ -4,7 +4,8 @@
 
 std::string ToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();
-  const int needed = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  const int needed =
+      WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
   if (needed <= 0) return std::string();
   std::string bytes(static_cast<size_t>(needed), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), needed, nullptr, nullptr);

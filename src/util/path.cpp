@@ -11,9 +11,7 @@ std::wstring JoinPath(const std::wstring& base, const std::wstring& name) {
   return (fs::path(base) / fs::path(name)).wstring();
 }
 
-std::wstring ParentPath(const std::wstring& path) {
-  return fs::path(path).parent_path().wstring();
-}
+std::wstring ParentPath(const std::wstring& path) { return fs::path(path).parent_path().wstring(); }
 
 bool IsDirectory(const std::wstring& path) {
   std::error_code ec;
